@@ -1,0 +1,62 @@
+#include "log_line.h"
+
+#include <strsafe.h>
+
+#include <cstdio>
+
+#include "scoped_win32.h"
+
+void RestartLogIfTooLarge(const wchar_t* path)
+{
+    WIN32_FIND_DATAW found;
+    ScopedFindHandle search(FindFirstFileW(path, &found));
+    if (search && found.nFileSizeLow > kLogSizeLimit)
+        DeleteFileW(path);
+}
+
+int AppendLogLine(const wchar_t* path, const char* message)
+{
+    RestartLogIfTooLarge(path);
+
+    ScopedStdioFile file(_wfopen(path, L"a+"));
+    if (!file)
+        return 0;
+
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    // Only the prefix goes through the bounded buffer; the message is written
+    // whole, however long it is.
+    char prefix[512];
+    StringCchPrintfA(prefix, ARRAYSIZE(prefix), "[%04d-%02d-%02d %02d:%02d:%02d] ",
+                     now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+    fputs(prefix, file.Get());
+    fputs(message, file.Get());
+    return 1;
+}
+
+bool AppendPathPiece(wchar_t (&path)[MAX_PATH], const wchar_t* piece)
+{
+    return SUCCEEDED(StringCchCatW(path, MAX_PATH, L"\\")) &&
+           SUCCEEDED(StringCchCatW(path, MAX_PATH, piece));
+}
+
+bool PathIsPresent(const wchar_t* path)
+{
+    WIN32_FIND_DATAW found;
+    ScopedFindHandle search(FindFirstFileW(path, &found));
+    return static_cast<bool>(search);
+}
+
+int EnsureFolderLevels(const wchar_t* base, const wchar_t* const* levels, int count)
+{
+    wchar_t path[MAX_PATH];
+    if (FAILED(StringCchCopyW(path, MAX_PATH, base)))
+        return 0;
+    for (int i = 0; i < count; ++i) {
+        if (!AppendPathPiece(path, levels[i]))
+            return 0;
+        if (!PathIsPresent(path) && !CreateDirectoryW(path, nullptr))
+            return 0;
+    }
+    return 1;
+}

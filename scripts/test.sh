@@ -1,0 +1,11 @@
+#!/bin/bash
+# The test command: installs what is missing, builds, and runs every test
+# under Wine (CTest prepares the prefix, Xvfb and the wineserver itself).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${KV_BUILD_DIR:-$root/build}
+
+bash "$root/scripts/install-deps.sh"
+bash "$root/scripts/build.sh"
+cd "$build"
+ctest --output-on-failure --timeout 300

@@ -1,0 +1,29 @@
+// GoogleTest's Notification needs std::mutex, which GCC's win32 thread model
+// lacks; this one stands on a Win32 event. Force-included before GoogleTest.
+#pragma once
+
+#ifdef __cplusplus
+#include <windows.h>
+
+#define GTEST_HAS_NOTIFICATION_ 1
+
+namespace testing {
+namespace internal {
+
+class Notification {
+public:
+    Notification() : event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~Notification() { CloseHandle(event_); }
+    Notification(const Notification&) = delete;
+    Notification& operator=(const Notification&) = delete;
+
+    void Notify() { SetEvent(event_); }
+    void WaitForNotification() { WaitForSingleObject(event_, INFINITE); }
+
+private:
+    HANDLE event_;
+};
+
+} // namespace internal
+} // namespace testing
+#endif

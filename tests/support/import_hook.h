@@ -1,0 +1,46 @@
+// Replaces a system function for the calls this test program makes through
+// its own import table, so that tests can make a platform call fail on
+// purpose. The product code is linked into the test program, so its calls
+// are redirected too; DLLs (the doubles, the platform) are not affected.
+#pragma once
+
+#include <windows.h>
+
+#include <vector>
+
+class ImportHook {
+public:
+    ImportHook(const char* dll, const char* function, const void* replacement);
+    ~ImportHook();
+
+    ImportHook(ImportHook&& other) noexcept;
+    ImportHook& operator=(ImportHook&&) = delete;
+    ImportHook(const ImportHook&) = delete;
+    ImportHook& operator=(const ImportHook&) = delete;
+
+    bool Installed() const { return !slots_.empty(); }
+
+    template <class Function>
+    Function Original() const
+    {
+        return reinterpret_cast<Function>(original_);
+    }
+
+private:
+    std::vector<void**> slots_;
+    void* original_ = nullptr;
+};
+
+// Which calls of a hooked function fail: the first `passing` calls go
+// through, the next `failing` calls fail, the rest go through again.
+struct CallPlan {
+    int passing = 0;
+    int failing = 0;
+    int calls = 0;
+
+    bool NextCallFails()
+    {
+        int call = calls++;
+        return call >= passing && call < passing + failing;
+    }
+};

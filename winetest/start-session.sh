@@ -1,0 +1,57 @@
+#!/bin/bash
+# Prepares the test prefix and starts what the whole run shares: one Xvfb
+# display and one persistent wineserver.
+# Usage: start-session.sh WINETEST_DIR SIMFIRMWARE_DLL
+set -euo pipefail
+winetest_dir=$1
+simfirmware_dll=$2
+source "$winetest_dir/wine-env.sh"
+log="$winetest_dir/start-session.log"
+
+start_display() {
+    if [ -f "$winetest_dir/xvfb.pid" ] && kill -0 "$(cat "$winetest_dir/xvfb.pid")" 2>/dev/null; then
+        return
+    fi
+    local number=90
+    while [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ]; do
+        number=$((number + 1))
+    done
+    Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp >"$winetest_dir/xvfb.log" 2>&1 &
+    echo $! >"$winetest_dir/xvfb.pid"
+    for _ in $(seq 50); do
+        [ -e "/tmp/.X11-unix/X$number" ] && break
+        sleep 0.1
+    done
+    echo ":$number" >"$winetest_dir/display"
+}
+
+start_wine() {
+    # A display of our own, so that tests never draw on the user's screen.
+    start_display
+    export DISPLAY
+    DISPLAY=$(cat "$winetest_dir/display")
+
+    # One warm wineserver for the run; if the run is cut short it ends by
+    # itself a minute after the last program.
+    wineserver -p60
+
+    if [ ! -f "$WINEPREFIX/.kv-prefix-ready" ]; then
+        rm -rf "$WINEPREFIX"
+        timeout 240 wineboot -i
+        # A crash must end the program at once instead of waiting in winedbg.
+        timeout 60 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
+        touch "$WINEPREFIX/.kv-prefix-ready"
+    fi
+
+    # Registered on every run, so that the prefix follows the build. This also
+    # brings up the session's own processes before the first test.
+    timeout 60 wine regsvr32 /s "$(winepath -w "$simfirmware_dll")"
+}
+
+# Wine's session processes outlive this script: none of them may hold on to
+# CTest's output pipe, so everything started here writes to the log.
+if ! start_wine >"$log" 2>&1 </dev/null; then
+    cat "$log"
+    exit 1
+fi
+echo "wine session ready: prefix $WINEPREFIX, display $(cat "$winetest_dir/display")"
