@@ -1,0 +1,112 @@
+#include "resource_images.h"
+
+#include <objidl.h>
+
+#include <cstring>
+
+#include "app_state.h"
+#include "diagnostic_log.h"
+#include "resource_ids.h"
+#include "scoped_com.h"
+
+const WORD kImageResourceIds[kImageRoleCount] = {
+    IDP_PANEL_BACKGROUND, IDP_RADIO_SELECTED,  IDP_RADIO_UNSELECTED, IDP_ABOUT_BACKGROUND,
+    IDP_CHECKBOX_CHECKED, IDP_CHECKBOX_EMPTY,  IDP_CLOSE_NORMAL,     IDP_CLOSE_PRESSED,
+    IDP_CLOSE_HOVER,      IDP_MINIMIZE_NORMAL, IDP_MINIMIZE_PRESSED, IDP_MINIMIZE_HOVER,
+};
+
+namespace {
+
+// The decoded picture copied into a bitmap of its own, so that nothing of
+// it reads the stream or the memory block after they are gone.
+Gdiplus::Image* CopyIntoOwnBitmap(Gdiplus::Image& decoded)
+{
+    const UINT width = decoded.GetWidth();
+    const UINT height = decoded.GetHeight();
+    auto* copy = new Gdiplus::Bitmap(static_cast<INT>(width), static_cast<INT>(height), PixelFormat32bppARGB);
+    if (copy->GetLastStatus() == Gdiplus::Ok) {
+        Gdiplus::Graphics canvas(copy);
+        canvas.SetCompositingMode(Gdiplus::CompositingModeSourceCopy);
+        canvas.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
+        canvas.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+        if (canvas.DrawImage(&decoded, 0, 0, static_cast<INT>(width), static_cast<INT>(height)) == Gdiplus::Ok)
+            return copy;
+    }
+    delete copy;
+    return nullptr;
+}
+
+Gdiplus::Image* DecodeFromMemory(const void* bytes, DWORD size)
+{
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
+    if (!block)
+        return nullptr;
+
+    Gdiplus::Image* image = nullptr;
+    if (void* target = GlobalLock(block)) {
+        std::memcpy(target, bytes, size);
+        GlobalUnlock(block);
+
+        ComPtr<IStream> stream;
+        if (SUCCEEDED(CreateStreamOnHGlobal(block, FALSE, stream.Put()))) {
+            Gdiplus::Image decoded(stream.Get());
+            if (decoded.GetLastStatus() == Gdiplus::Ok)
+                image = CopyIntoOwnBitmap(decoded);
+        }
+    }
+    GlobalFree(block);
+    return image;
+}
+
+} // namespace
+
+Gdiplus::Image* LoadFromReaource(WORD id)
+{
+    HRSRC resource = FindResourceW(app.instance, MAKEINTRESOURCEW(id), L"PNG");
+    if (!resource) {
+        WriteLog("LoadFromReaource(): FindResource() failed\n");
+        return nullptr;
+    }
+    DWORD size = SizeofResource(app.instance, resource);
+    if (size == 0) {
+        WriteLog("LoadFromReaource(): SizeofResource() failed\n");
+        return nullptr;
+    }
+    HGLOBAL loaded = LoadResource(app.instance, resource);
+    const void* bytes = loaded ? LockResource(loaded) : nullptr;
+    if (!bytes) {
+        WriteLog("LoadFromReaource(): LockResource() failed\n");
+        return nullptr;
+    }
+
+    Gdiplus::Image* image = DecodeFromMemory(bytes, size);
+    if (!image)
+        WriteLog("LoadFromReaource(): GlobalAlloc() failed\n");
+    return image;
+}
+
+void DeleteImage(Gdiplus::Image* image)
+{
+    delete image;
+}
+
+void DrawImageInto(Gdiplus::Graphics& graphics, Gdiplus::Image* image, int x, int y, int width, int height)
+{
+    // GdipDrawImageRect; a null image fails there and draws nothing.
+    graphics.DrawImage(image, static_cast<Gdiplus::REAL>(x), static_cast<Gdiplus::REAL>(y),
+                       static_cast<Gdiplus::REAL>(width), static_cast<Gdiplus::REAL>(height));
+}
+
+HFONT CreateUiFont(int height, int weight, BOOL underline)
+{
+    wchar_t face[100] = L"";
+    LoadStringW(app.instance, IDS_FONT_FACE, face, ARRAYSIZE(face));
+    return CreateFontW(height, 0, 0, 0, weight, FALSE, underline, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, PROOF_QUALITY, DEFAULT_PITCH | FF_SWISS, face);
+}
+
+bool IsRightToLeftUi()
+{
+    LANGID primary = GetUserDefaultUILanguage() & 0x3FF;
+    return primary == LANG_ARABIC || primary == LANG_HEBREW;
+}

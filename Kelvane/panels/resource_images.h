@@ -1,0 +1,52 @@
+// Pictures from the program's PNG resources, and the text conventions the
+// drawn windows share.
+#pragma once
+
+#include <windows.h>
+// GDI+ wants min/max, which NOMINMAX takes away from windows.h.
+#include <algorithm>
+namespace Gdiplus {
+using std::max;
+using std::min;
+}
+#include <gdiplus.h>
+
+// The twelve loaded images, in load order.
+enum ImageRole {
+    PanelBackground,
+    RadioSelected,
+    RadioUnselected,
+    AboutBackground,
+    CheckBoxChecked,
+    CheckBoxUnchecked,
+    CloseNormal,
+    ClosePressed,
+    CloseHover,
+    MinimizeNormal,
+    MinimizePressed,
+    MinimizeHover,
+    kImageRoleCount
+};
+
+// PNG resource id of each role.
+extern const WORD kImageResourceIds[kImageRoleCount];
+
+enum ButtonLook { Normal = 0, Hover = 1, Pressed = 2 };
+
+// A new image decoded from the "PNG" resource id, owned by the caller, or
+// null (the reason is logged). The image does not depend on the resource's
+// memory once this returns.
+Gdiplus::Image* LoadFromReaource(WORD id);
+
+// Deletes an image made by LoadFromReaource; null is ignored.
+void DeleteImage(Gdiplus::Image* image);
+
+// Draws the image scaled into (x, y, width, height); a null image draws
+// nothing and the paint goes on.
+void DrawImageInto(Gdiplus::Graphics& graphics, Gdiplus::Image* image, int x, int y, int width, int height);
+
+// The one way the drawn windows make fonts; the face comes from string 128.
+HFONT CreateUiFont(int height, int weight, BOOL underline);
+
+// True when the user's UI language is Arabic or Hebrew.
+bool IsRightToLeftUi();

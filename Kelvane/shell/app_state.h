@@ -1,0 +1,44 @@
+// The tray program's process-wide state and its private messages.
+#pragma once
+
+#include <windows.h>
+
+#include "resource_images.h"
+
+// Private window messages. WM_TRAYICON carries the mouse or icon event in
+// the low word of lParam: the icon never asks for NOTIFYICON_VERSION_4.
+constexpr UINT WM_TRAYICON = WM_APP + 1;
+constexpr UINT WM_PANELCLOSED = WM_APP + 2;
+constexpr UINT WM_STARTUPFLAGCHANGED = WM_APP + 3;
+constexpr UINT WM_PANELAPPLYMODE = WM_APP + 11;
+
+// Commands of the context menu, of a second instance and of menu 107.
+constexpr WORD ID_SHOWMODEPANEL = 40001;
+constexpr WORD ID_SHOWABOUT = 40002;
+constexpr WORD ID_TOGGLESTARTUP = 40003;
+constexpr WORD ID_HIDE = 40004;
+constexpr WORD ID_POSTWMISTATIONARY = 40005;
+constexpr WORD ID_POSTWMIMOBILE = 40006;
+
+// The controller's re-open guard of the mode panel.
+constexpr UINT_PTR PANEL_GUARD_TIMER = 1;
+
+inline constexpr wchar_t kControllerClass[] = L"VornKelvane";
+inline constexpr wchar_t kModePanelClass[] = L"VornKelvanePopup";
+inline constexpr wchar_t kAboutClass[] = L"VornKelvaneAbout";
+
+struct AppState {
+    HINSTANCE instance;
+    wchar_t windowTitle[100];
+    int showAtStartup;
+    int startedByRunKey;
+    HWND controllerWindow;
+    HWND modePanelWindow;
+    HWND aboutWindow;
+    int canShowModePanel;
+    BOOL sessionNotificationRegistered;
+    UINT taskbarCreatedMessage;
+    Gdiplus::Image* images[kImageRoleCount];
+};
+
+extern AppState app;

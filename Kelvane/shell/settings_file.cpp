@@ -1,0 +1,136 @@
+#include "settings_file.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "app_state.h"
+#include "cooling_mode.h"
+#include "diagnostic_log.h"
+#include "log_line.h"
+#include "scoped_win32.h"
+
+namespace {
+
+struct ProfileKey {
+    const char* text;
+    int32_t Profile::*field;
+    int32_t value;
+};
+
+// Compared at the start of a line over exactly their own length.
+const ProfileKey kProfileKeys[] = {
+    {"autostart=on", &Profile::autostart, 1},
+    {"autostart=off", &Profile::autostart, 0},
+    {"mode=on", &Profile::mode, 1},
+    {"mode=off", &Profile::mode, 0},
+};
+
+void ReadProfileFile(FILE* file, Profile& profile)
+{
+    char line[100];
+    while (fgets(line, sizeof(line), file))
+        ApplyProfileLine(line, profile);
+}
+
+bool GetDefaultProfilePath(wchar_t (&path)[MAX_PATH])
+{
+    if (!SHGetSpecialFolderPathW(nullptr, path, CSIDL_PROGRAM_FILES, FALSE))
+        return false;
+    if (!AppendPathPiece(path, L"Quellmark") || !PathIsPresent(path))
+        return false;
+    if (!AppendPathPiece(path, L"Vorn Kelvane") || !PathIsPresent(path))
+        return false;
+    return AppendPathPiece(path, L"Kelvane.ini");
+}
+
+} // namespace
+
+void ApplyProfileLine(const char* line, Profile& profile)
+{
+    for (const ProfileKey& key : kProfileKeys) {
+        if (_strnicmp(line, key.text, std::strlen(key.text)) == 0) {
+            profile.*key.field = key.value;
+            return;
+        }
+    }
+}
+
+int ReadProfile(Profile& profile)
+{
+    profile.autostart = -1;
+    profile.mode = -1;
+    EnsureDataFolder();
+
+    wchar_t path[MAX_PATH];
+    if (!GetDataFilePath(path, L"Kelvane.ini"))
+        return 0;
+    ScopedStdioFile file(_wfopen(path, L"rt"));
+    if (!file)
+        return 0;
+    ReadProfileFile(file.Get(), profile);
+    return 1;
+}
+
+void ReadDefaultProfile(Profile& profile)
+{
+    profile.autostart = 1;
+    profile.mode = 1;
+
+    wchar_t path[MAX_PATH];
+    if (!GetDefaultProfilePath(path))
+        return;
+    ScopedStdioFile file(_wfopen(path, L"rt"));
+    if (file)
+        ReadProfileFile(file.Get(), profile);
+}
+
+int SetProfile()
+{
+    const char kOpenFailed[] = "SetProfile(): Could not open Kelvane.ini with write access. Write access error.\n";
+    EnsureDataFolder();
+
+    wchar_t path[MAX_PATH];
+    wchar_t temporary[MAX_PATH];
+    if (!GetDataFilePath(path, L"Kelvane.ini") || !GetDataFilePath(temporary, L"Kelvane.ini.new")) {
+        WriteLog(kOpenFailed);
+        return 0;
+    }
+
+    // The lines go to a file beside Kelvane.ini, which replaces it only when
+    // both were written: a failed write never costs the user the old file.
+    ScopedStdioFile file(_wfopen(temporary, L"wt"));
+    if (!file) {
+        WriteLog(kOpenFailed);
+        return 0;
+    }
+
+    bool written = true;
+    char line[100];
+    std::snprintf(line, sizeof(line), "%s\n", app.showAtStartup ? "autostart=on" : "autostart=off");
+    if (fputs(line, file.Get()) < 0) {
+        WriteLog("SetProfile(): Could not write to Kelvane.ini\n");
+        written = false;
+    }
+    std::snprintf(line, sizeof(line), "%s\n", GetKelvaneMode() == On ? "mode=on" : "mode=off");
+    if (fputs(line, file.Get()) < 0) {
+        WriteLog("SetProfile(): Could not write to Kelvane.ini (fputs() failed).\n");
+        written = false;
+    }
+    // Buffered bytes reach the disk only here; a failure here is a failed write.
+    if (fclose(file.Detach()) != 0 && written) {
+        WriteLog("SetProfile(): Could not write to Kelvane.ini (fputs() failed).\n");
+        written = false;
+    }
+
+    if (!written) {
+        DeleteFileW(temporary);
+    } else if (!MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(temporary);
+        WriteLog(kOpenFailed);
+        return 0;
+    }
+    return 1;
+}

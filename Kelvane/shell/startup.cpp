@@ -1,0 +1,152 @@
+#include "startup.h"
+
+#include <cwchar>
+
+#include "app_state.h"
+#include "controller_window.h"
+#include "cooling_mode.h"
+#include "diagnostic_log.h"
+#include "mode_panel.h"
+#include "about_window.h"
+#include "resource_ids.h"
+#include "settings_file.h"
+
+AppState app = {};
+
+namespace {
+
+bool StartsWithSwitch(const wchar_t* arguments, const wchar_t* dashed, const wchar_t* slashed)
+{
+    size_t length = std::wcslen(dashed);
+    return _wcsnicmp(arguments, dashed, length) == 0 || _wcsnicmp(arguments, slashed, length) == 0;
+}
+
+// -1 until the firmware answers; logs every failure and the final outcome.
+bool InitThermalControlWithRetries()
+{
+    if (InitThermalControl() != -1)
+        return true;
+    for (int retries = 0; retries < kMaxRetries;) {
+        WriteLog("WM_CREATE: InitThermalControl() failed.\n");
+        WaitBeforeRetry();
+        int result = InitThermalControl();
+        ++retries;
+        if (result != -1) {
+            WriteLogFormat("WM_CREATE: InitThermalControl() succeeded after %d time(s) of retry\n", retries);
+            return true;
+        }
+    }
+    WriteLog("This system does not support Vorn Kelvane.\n");
+    return false;
+}
+
+void RunMessageLoop()
+{
+    MSG message;
+    // GetMessageW returns -1 on an error (a destroyed window handle, say):
+    // looping on it would spin forever.
+    BOOL result;
+    while ((result = GetMessageW(&message, nullptr, 0, 0)) != 0 && result != -1) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+} // namespace
+
+void ApplyProfile(ProfileFallback fallback)
+{
+    Profile profile;
+    if (ReadProfile(profile)) {
+        const bool autostartMissing = profile.autostart == -1;
+        app.showAtStartup = autostartMissing ? 1 : profile.autostart;
+        if (profile.mode == -1) {
+            SetKelvaneMode(On);
+            SetProfile();
+        } else if (profile.mode == GetKelvaneMode()) {
+            if (autostartMissing)
+                SetProfile();
+        } else {
+            SetKelvaneMode(profile.mode);
+            // After a failed write the file follows the firmware.
+            if (GetKelvaneMode() != profile.mode || autostartMissing)
+                SetProfile();
+        }
+        return;
+    }
+
+    if (fallback == InstallDefaults) {
+        ReadDefaultProfile(profile);
+        app.showAtStartup = profile.autostart;
+        SetKelvaneMode(profile.mode);
+    } else {
+        app.showAtStartup = 1;
+        SetKelvaneMode(On);
+    }
+    SetProfile();
+}
+
+void RegisterWindowClass(const wchar_t* className, WORD menuId, WNDPROC procedure)
+{
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = app.instance;
+    windowClass.hIcon = LoadIconW(app.instance, MAKEINTRESOURCEW(IDI_MODE_ON));
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszMenuName = menuId ? MAKEINTRESOURCEW(menuId) : nullptr;
+    windowClass.lpszClassName = className;
+    RegisterClassExW(&windowClass);
+}
+
+int RunKelvane(HINSTANCE instance, const wchar_t* arguments)
+{
+    app.canShowModePanel = 1;
+    if (!arguments)
+        arguments = L"";
+    if (StartsWithSwitch(arguments, L"-nosystray", L"/nosystray"))
+        return 0;
+    app.startedByRunKey = StartsWithSwitch(arguments, L"-byrunkey", L"/byrunkey") ? 1 : 0;
+
+    app.instance = instance;
+    wcscpy_s(app.windowTitle, L"Vorn Kelvane");
+
+    // A running instance opens its panel instead; one still in its retries
+    // has no window yet and is not found.
+    if (HWND running = FindWindowW(kControllerClass, app.windowTitle)) {
+        SendMessageW(running, WM_COMMAND, ID_SHOWMODEPANEL, 0);
+        return 0;
+    }
+
+    if (!InitThermalControlWithRetries())
+        return 0;
+    if (!IsAccelerometerSupported()) {
+        WriteLog("This system does not support accelerometer.\n");
+        return 0;
+    }
+
+    ApplyProfile(InstallDefaults);
+    if (app.startedByRunKey && !app.showAtStartup)
+        return 0;
+
+    Gdiplus::GdiplusStartupInput gdiplusInput;
+    ULONG_PTR gdiplusToken = 0;
+    Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr);
+
+    RegisterWindowClass(kControllerClass, IDM_DEBUG, ControllerWindowProc);
+    RegisterWindowClass(kModePanelClass, 0, ModePanelProc);
+    RegisterWindowClass(kAboutClass, 0, AboutWindowProc);
+
+    HWND controller = CreateWindowExW(0, kControllerClass, app.windowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                                      250, 200, nullptr, nullptr, instance, nullptr);
+    app.controllerWindow = controller;
+    if (controller) {
+        ShowWindow(controller, SW_HIDE);
+        RunMessageLoop();
+    }
+
+    Gdiplus::GdiplusShutdown(gdiplusToken);
+    return 0;
+}

@@ -1,0 +1,24 @@
+// Start-up of the tray program and what it shares with the controller.
+#pragma once
+
+#include <windows.h>
+
+enum ProfileFallback {
+    InstallDefaults, // first start: the install folder's defaults
+    BuiltInOn,       // console reconnect: show the icon, mode On
+};
+
+// Brings the settings file and the firmware mode in line.
+void ApplyProfile(ProfileFallback fallback);
+
+void RegisterWindowClass(const wchar_t* className, WORD menuId, WNDPROC procedure);
+
+// The whole start-up and the message loop; arguments is the command line
+// without the program's name. Always returns 0.
+int RunKelvane(HINSTANCE instance, const wchar_t* arguments);
+
+// The pause before each retry of the firmware read and of the icon (10 s).
+// Defined by the program; a test program brings a shorter one.
+void WaitBeforeRetry();
+
+constexpr int kMaxRetries = 30;

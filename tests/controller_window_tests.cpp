@@ -1,0 +1,263 @@
+// The controller window in-process: its creation with the icon's retries,
+// the menu's commands, the icon's events, the taskbar's restart and the
+// console's reconnection.
+#include <windows.h>
+#include <wtsapi32.h>
+
+#include <string>
+#include <vector>
+
+#include "app_state.h"
+#include "controller_window.h"
+#include "cooling_mode.h"
+#include "log_reader.h"
+#include "shell_recorder.h"
+#include "startup.h"
+#include "tray_fixture.h"
+
+using Lines = std::vector<std::string>;
+
+namespace {
+
+const char kAddFailed[] = "AddNotificationIcon(): Shell_NotifyIcon( NIM_ADD, &nid ) failed.\n";
+const std::string kAddOn = "NIM_ADD size 956 id 0 flags 0x87 callback 0x8001 tip 'Vorn Kelvane - On' icon";
+const std::string kDelete = "NIM_DELETE size 956 id 0 flags 0x0";
+
+class ControllerWindowTest : public TrayTest {
+protected:
+    void SetUp() override
+    {
+        TrayTest::SetUp();
+        RegisterWindowClass(kControllerClass, 107, ControllerWindowProc);
+    }
+    void TearDown() override
+    {
+        if (IsWindow(window_))
+            DestroyWindow(window_);
+        DrainMessages();
+        UnregisterClassW(kControllerClass, app.instance);
+        TrayTest::TearDown();
+    }
+
+    HWND CreateController()
+    {
+        window_ = CreateWindowExW(0, kControllerClass, app.windowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, 250,
+                                  200, nullptr, nullptr, app.instance, nullptr);
+        app.controllerWindow = window_;
+        return window_;
+    }
+
+    // The posted messages waiting for the window, as "message wParam".
+    std::vector<std::string> DrainMessages()
+    {
+        std::vector<std::string> posted;
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_TIMER || message.message >= WM_USER || message.message == WM_COMMAND ||
+                message.message == WM_QUIT)
+                posted.push_back(std::to_string(message.message) + " " + std::to_string(message.wParam));
+        }
+        return posted;
+    }
+
+    ShellRecorder shell;
+    HWND window_ = nullptr;
+};
+
+} // namespace
+
+TEST_F(ControllerWindowTest, CreationAddsTheIconAndAsksForThePanel)
+{
+    thermalState.mode = On;
+
+    ASSERT_TRUE(CreateController() != nullptr);
+
+    EXPECT_EQ(Lines{kAddOn}, shell.Described());
+    EXPECT_NE(0u, app.taskbarCreatedMessage);
+    for (int role = 0; role < kImageRoleCount; ++role)
+        EXPECT_TRUE(app.images[role] != nullptr) << "image role " << role;
+    EXPECT_EQ(std::vector<std::string>{"273 40001"}, DrainMessages()) << "WM_COMMAND 40001 is posted";
+    EXPECT_EQ(Lines{}, ReadLogMessages());
+}
+
+TEST_F(ControllerWindowTest, StartedAtLogonOpensNoPanel)
+{
+    app.startedByRunKey = 1;
+    ASSERT_TRUE(CreateController() != nullptr);
+    EXPECT_EQ(std::vector<std::string>{}, DrainMessages());
+}
+
+TEST_F(ControllerWindowTest, IconIsRetriedUntilTheShellTakesIt)
+{
+    shell.failures = {0, 3};
+
+    ASSERT_TRUE(CreateController() != nullptr);
+
+    EXPECT_EQ(4u, shell.calls.size());
+    EXPECT_EQ(3, retryWaits);
+    EXPECT_EQ((Lines{kAddFailed, "WM_CREATE: AddNotificationIcon() failed.\n", kAddFailed, kAddFailed,
+                     "WM_CREATE: AddNotificationIcon() succeeded after 3 time(s) of retry.\n"}),
+              ReadLogMessages());
+}
+
+TEST_F(ControllerWindowTest, NoIconAfterThirtyRetriesFailsTheCreation)
+{
+    shell.failures = {0, 1000};
+
+    EXPECT_EQ(nullptr, CreateController());
+
+    EXPECT_EQ(31u, shell.calls.size());
+    EXPECT_EQ(30, retryWaits);
+    Lines expected = {kAddFailed, "WM_CREATE: AddNotificationIcon() failed.\n"};
+    expected.insert(expected.end(), 30, kAddFailed);
+    expected.push_back("Cannot add Notification Icon.\n");
+    EXPECT_EQ(expected, ReadLogMessages());
+}
+
+TEST_F(ControllerWindowTest, StartupToggleRewritesTheSettingsAndTellsTheAboutWindow)
+{
+    ASSERT_TRUE(CreateController() != nullptr);
+    DrainMessages();
+    app.showAtStartup = 1;
+    HWND about = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 1, 1, nullptr, nullptr, app.instance, nullptr);
+    app.aboutWindow = about;
+
+    EXPECT_EQ(0, SendMessageW(window_, WM_COMMAND, ID_TOGGLESTARTUP, 0));
+    EXPECT_EQ(0, app.showAtStartup);
+    EXPECT_EQ("autostart=off\r\nmode=off\r\n", ReadSettingsFile());
+    EXPECT_EQ(std::vector<std::string>{"32771 0"}, DrainMessages()) << "WM_STARTUPFLAGCHANGED to the About window";
+
+    app.aboutWindow = nullptr;
+    SendMessageW(window_, WM_COMMAND, ID_TOGGLESTARTUP, 0);
+    EXPECT_EQ(1, app.showAtStartup);
+    EXPECT_EQ("autostart=on\r\nmode=off\r\n", ReadSettingsFile());
+    EXPECT_EQ(std::vector<std::string>{}, DrainMessages());
+    DestroyWindow(about);
+}
+
+TEST_F(ControllerWindowTest, HideEndsTheProgram)
+{
+    ASSERT_TRUE(CreateController() != nullptr);
+    DrainMessages();
+    shell.calls.clear();
+
+    SendMessageW(window_, WM_COMMAND, ID_HIDE, 0);
+
+    EXPECT_FALSE(IsWindow(window_));
+    EXPECT_EQ(Lines{kDelete}, shell.Described());
+    for (int role = 0; role < kImageRoleCount; ++role)
+        EXPECT_EQ(nullptr, app.images[role]) << "image role " << role;
+    EXPECT_EQ(std::vector<std::string>{"18 0"}, DrainMessages()) << "WM_QUIT with exit code 0";
+}
+
+TEST_F(ControllerWindowTest, DebugCommandsDoNothing)
+{
+    ASSERT_TRUE(CreateController() != nullptr);
+    DrainMessages();
+    shell.calls.clear();
+
+    EXPECT_EQ(0, SendMessageW(window_, WM_COMMAND, ID_POSTWMISTATIONARY, 0));
+    EXPECT_EQ(0, SendMessageW(window_, WM_COMMAND, ID_POSTWMIMOBILE, 0));
+
+    EXPECT_TRUE(IsWindow(window_));
+    EXPECT_EQ(Lines{}, shell.Described());
+    EXPECT_EQ(0, Counter("casl.write"));
+    EXPECT_EQ(std::vector<std::string>{}, DrainMessages());
+}
+
+TEST_F(ControllerWindowTest, GuardTimerAllowsThePanelAgain)
+{
+    ASSERT_TRUE(CreateController() != nullptr);
+    app.canShowModePanel = 0;
+
+    SendMessageW(window_, WM_TIMER, 2, 0);
+    EXPECT_EQ(0, app.canShowModePanel) << "other timers do nothing";
+    SendMessageW(window_, WM_TIMER, PANEL_GUARD_TIMER, 0);
+    EXPECT_EQ(1, app.canShowModePanel);
+}
+
+TEST_F(ControllerWindowTest, ConsoleReconnectReadsAgainAndRecreatesTheIcon)
+{
+    SetRecord({0x01, 0x00, 0x00, 0x00});
+    ASSERT_NE(-1, InitThermalControl());
+    ASSERT_TRUE(CreateController() != nullptr);
+    shell.calls.clear();
+    long readsBefore = Counter("casl.read");
+
+    for (WPARAM event : {WTS_SESSION_LOCK, WTS_SESSION_UNLOCK, WTS_CONSOLE_DISCONNECT, WTS_REMOTE_CONNECT}) {
+        EXPECT_EQ(0, SendMessageW(window_, WM_WTSSESSION_CHANGE, event, 0));
+    }
+    EXPECT_EQ(Lines{}, shell.Described());
+    EXPECT_EQ(readsBefore, Counter("casl.read"));
+
+    EXPECT_EQ(0, SendMessageW(window_, WM_WTSSESSION_CHANGE, WTS_CONSOLE_CONNECT, 0));
+
+    EXPECT_LT(readsBefore, Counter("casl.read"));
+    EXPECT_EQ("01 01 00 00", simfw::FormatBytes(Record())) << "no settings file: mode On";
+    EXPECT_EQ("autostart=on\r\nmode=on\r\n", ReadSettingsFile());
+    EXPECT_EQ((Lines{kDelete, kAddOn}), shell.Described());
+}
+
+TEST_F(ControllerWindowTest, TaskbarRestartAddsTheIconAgain)
+{
+    thermalState.mode = On;
+    ASSERT_TRUE(CreateController() != nullptr);
+    shell.calls.clear();
+
+    SendMessageW(window_, app.taskbarCreatedMessage, 0, 0);
+    EXPECT_EQ(Lines{kAddOn}, shell.Described());
+
+    shell.failures = {1, 1};
+    SendMessageW(window_, app.taskbarCreatedMessage, 0, 0);
+    EXPECT_EQ(2u, shell.calls.size()) << "no retries";
+    EXPECT_EQ((Lines{kAddFailed, "Cannot add Notification Icon.\n"}), ReadLogMessages());
+}
+
+TEST_F(ControllerWindowTest, RightClickShowsTheMenuAtTheCursor)
+{
+    ASSERT_TRUE(CreateController() != nullptr);
+    SetCursorPos(300, 200);
+    POINT cursor;
+    GetCursorPos(&cursor);
+
+    for (int showAtStartup : {1, 0}) {
+        app.showAtStartup = showAtStartup;
+        SendMessageW(window_, WM_TRAYICON, 0, WM_RBUTTONUP);
+    }
+
+    ASSERT_EQ(2u, shell.menus.size());
+    for (size_t i = 0; i < 2; ++i) {
+        const TrackedMenu& menu = shell.menus[i];
+        SCOPED_TRACE(i);
+        EXPECT_EQ(static_cast<UINT>(TPM_LEFTALIGN | TPM_RIGHTBUTTON), menu.flags);
+        EXPECT_EQ(cursor.x, menu.x);
+        EXPECT_EQ(cursor.y, menu.y);
+        EXPECT_EQ(window_, menu.owner);
+        ASSERT_EQ(4u, menu.items.size());
+        const UINT ids[] = {40001, 40002, 40003, 40004};
+        const wchar_t* texts[] = {L"Set Vorn Kelvane Mode", L"About Vorn Kelvane\u2026",
+                                  L"Show Vorn Kelvane icon on Startup", L"Hide"};
+        for (size_t item = 0; item < 4; ++item) {
+            EXPECT_EQ(ids[item], menu.items[item].id);
+            EXPECT_EQ(std::wstring(texts[item]), menu.items[item].text);
+            EXPECT_EQ(0u, menu.items[item].type & MFT_RIGHTORDER);
+        }
+        EXPECT_TRUE(menu.items[0].state & MFS_DEFAULT);
+        EXPECT_FALSE(menu.items[1].state & (MFS_DEFAULT | MFS_CHECKED));
+        EXPECT_EQ(i == 0, (menu.items[2].state & MFS_CHECKED) != 0);
+        EXPECT_FALSE(menu.items[3].state & MFS_CHECKED);
+    }
+}
+
+TEST_F(ControllerWindowTest, OtherIconEvents)
+{
+    ASSERT_TRUE(CreateController() != nullptr);
+    shell.calls.clear();
+
+    SendMessageW(window_, WM_TRAYICON, 0, NIN_BALLOONTIMEOUT);
+    SendMessageW(window_, WM_TRAYICON, 0, WM_MOUSEMOVE);
+    SendMessageW(window_, WM_TRAYICON, 0, WM_LBUTTONDBLCLK);
+
+    EXPECT_EQ(Lines{"NIM_MODIFY size 956 id 0 flags 0x80"}, shell.Described());
+    EXPECT_TRUE(shell.menus.empty());
+}

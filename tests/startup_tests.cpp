@@ -1,0 +1,252 @@
+// Start-up in-process: the switches, the single-instance rule, the retries
+// of the firmware read, and the reconciliation of Kelvane.ini with the
+// firmware (both fallbacks).
+#include <windows.h>
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+#include "app_state.h"
+#include "cooling_mode.h"
+#include "log_reader.h"
+#include "settings_file.h"
+#include "startup.h"
+#include "tray_fixture.h"
+
+using Lines = std::vector<std::string>;
+
+namespace {
+
+const HRESULT kServerFault = static_cast<HRESULT>(0x8004CAFE);
+const char kGetFailed[] = "GetThermalControl(): Get ThermalDiags.ThermalControl Failed 0x8004CAFE\n";
+const char kNoAccelerometer[] = "This system does not support accelerometer.\n";
+
+class StartupTest : public TrayTest {
+protected:
+    // Reads the firmware as start-up does before the settings.
+    static void StartWithRecord(const std::vector<uint8_t>& record)
+    {
+        SetRecord(record);
+        ASSERT_NE(-1, InitThermalControl());
+    }
+    static std::string FirmwareRecord() { return simfw::FormatBytes(Record()); }
+};
+
+std::vector<MSG> received;
+
+LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_COMMAND)
+        received.push_back({window, message, wParam, lParam, 0, {0, 0}});
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+} // namespace
+
+TEST_F(StartupTest, NoSystraySwitchEndsAtOnce)
+{
+    for (const wchar_t* arguments : {L"-nosystray", L"/NOSYSTRAY", L"-NoSysTrayAndMore"}) {
+        EXPECT_EQ(0, RunKelvane(app.instance, arguments));
+    }
+    EXPECT_EQ(0, Counter("objects.created"));
+    EXPECT_FALSE(FileExists(DiagnosticLogPath()));
+    EXPECT_FALSE(FileExists(SettingsFilePath()));
+}
+
+TEST_F(StartupTest, SwitchesCountOnlyAtTheStart)
+{
+    // Without an accelerometer the start ends right after the firmware read.
+    SetRecord({0x00, 0x00, 0x00, 0x00});
+
+    EXPECT_EQ(0, RunKelvane(app.instance, L"x -nosystray"));
+    EXPECT_EQ(0, app.startedByRunKey);
+    EXPECT_EQ(0, RunKelvane(app.instance, L"/byrunkeyed"));
+    EXPECT_EQ(1, app.startedByRunKey);
+    EXPECT_EQ(0, RunKelvane(app.instance, L"-BYRUNKEY"));
+    EXPECT_EQ(1, app.startedByRunKey);
+    EXPECT_EQ(0, RunKelvane(app.instance, L"now /byrunkey"));
+    EXPECT_EQ(0, app.startedByRunKey);
+
+    EXPECT_EQ(Lines(4, kNoAccelerometer), ReadLogMessages());
+}
+
+TEST_F(StartupTest, SecondInstanceAsksTheFirstToOpenItsPanel)
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = RecordingProc;
+    windowClass.hInstance = app.instance;
+    windowClass.lpszClassName = kControllerClass;
+    ASSERT_TRUE(RegisterClassW(&windowClass));
+    HWND first = CreateWindowExW(0, kControllerClass, L"Vorn Kelvane", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr,
+                                 nullptr, app.instance, nullptr);
+    ASSERT_TRUE(first != nullptr);
+    received.clear();
+
+    EXPECT_EQ(0, RunKelvane(app.instance, L""));
+
+    ASSERT_EQ(1u, received.size());
+    EXPECT_EQ(first, received[0].hwnd);
+    EXPECT_EQ(40001u, received[0].wParam);
+    EXPECT_EQ(0, received[0].lParam);
+    EXPECT_EQ(0, Counter("objects.created")) << "the firmware is not touched";
+    DestroyWindow(first);
+    UnregisterClassW(kControllerClass, app.instance);
+}
+
+TEST_F(StartupTest, FirmwareAnsweringLateIsRetried)
+{
+    SetRecord({0x00, 0x00, 0x00, 0x00});
+    Inject("casl.read", kServerFault, 5);
+
+    EXPECT_EQ(0, RunKelvane(app.instance, L""));
+
+    Lines expected;
+    for (int i = 0; i < 5; ++i) {
+        expected.push_back(kGetFailed);
+        expected.push_back("WM_CREATE: InitThermalControl() failed.\n");
+    }
+    expected.push_back("WM_CREATE: InitThermalControl() succeeded after 5 time(s) of retry\n");
+    expected.push_back(kNoAccelerometer);
+    EXPECT_EQ(expected, ReadLogMessages());
+    EXPECT_EQ(5, retryWaits);
+}
+
+TEST_F(StartupTest, FirmwareNeverAnsweringEndsAfterThirtyRetries)
+{
+    Inject("casl.read", kServerFault);
+
+    EXPECT_EQ(0, RunKelvane(app.instance, L""));
+
+    Lines expected;
+    for (int i = 0; i < 30; ++i) {
+        expected.push_back(kGetFailed);
+        expected.push_back("WM_CREATE: InitThermalControl() failed.\n");
+    }
+    expected.push_back(kGetFailed);
+    expected.push_back("This system does not support Vorn Kelvane.\n");
+    EXPECT_EQ(expected, ReadLogMessages());
+    EXPECT_EQ(30, retryWaits);
+    EXPECT_EQ(31, Counter("casl.read"));
+    EXPECT_FALSE(FileExists(SettingsFilePath()));
+}
+
+TEST_F(StartupTest, StartedAtLogonWithoutTheIconAppliesTheSavedMode)
+{
+    SetRecord({0x01, 0x01, 0x00, 0x00});
+    WriteSettingsFile("autostart=off\nmode=off\n");
+
+    EXPECT_EQ(0, RunKelvane(app.instance, L"/byrunkey"));
+
+    EXPECT_EQ("01 00 00 00", FirmwareRecord());
+    EXPECT_EQ(0, app.showAtStartup);
+    EXPECT_EQ(nullptr, app.controllerWindow);
+    EXPECT_EQ("autostart=off\nmode=off\n", ReadSettingsFile()) << "nothing to rewrite";
+    EXPECT_EQ(Lines{}, ReadLogMessages());
+}
+
+TEST_F(StartupTest, SettingsMatchingTheFirmwareAreLeftAlone)
+{
+    StartWithRecord({0x01, 0x01, 0x00, 0x00});
+    WriteSettingsFile("autostart=off\nmode=on\n");
+
+    ApplyProfile(InstallDefaults);
+
+    EXPECT_EQ(0, app.showAtStartup);
+    EXPECT_EQ(0, Counter("casl.write"));
+    EXPECT_EQ("autostart=off\nmode=on\n", ReadSettingsFile());
+}
+
+TEST_F(StartupTest, MissingAutostartIsOnAndRewritten)
+{
+    StartWithRecord({0x01, 0x01, 0x00, 0x00});
+    WriteSettingsFile("mode=off\n");
+
+    ApplyProfile(InstallDefaults);
+
+    EXPECT_EQ(1, app.showAtStartup);
+    EXPECT_EQ(Off, GetKelvaneMode());
+    EXPECT_EQ("01 00 00 00", FirmwareRecord());
+    EXPECT_EQ("autostart=on\r\nmode=off\r\n", ReadSettingsFile());
+
+    // The same with the mode already in force: only the file changes.
+    WriteSettingsFile("mode=off\n");
+    ApplyProfile(InstallDefaults);
+    EXPECT_EQ(1, Counter("casl.write"));
+    EXPECT_EQ("autostart=on\r\nmode=off\r\n", ReadSettingsFile());
+}
+
+TEST_F(StartupTest, EmptySettingsWriteModeOn)
+{
+    StartWithRecord({0x01, 0x00, 0x00, 0x00});
+    WriteSettingsFile("");
+
+    ApplyProfile(InstallDefaults);
+
+    EXPECT_EQ("01 01 00 00", FirmwareRecord());
+    EXPECT_EQ("autostart=on\r\nmode=on\r\n", ReadSettingsFile());
+}
+
+TEST_F(StartupTest, FailedFirmwareWriteLeavesTheFileWithTheFirmwaresMode)
+{
+    StartWithRecord({0x01, 0x00, 0x00, 0x00});
+    Inject("casl.write", kServerFault);
+
+    WriteSettingsFile("");
+    ApplyProfile(InstallDefaults);
+    EXPECT_EQ("autostart=on\r\nmode=off\r\n", ReadSettingsFile()) << "empty file";
+
+    WriteSettingsFile("autostart=off\nmode=on\n");
+    ApplyProfile(InstallDefaults);
+    EXPECT_EQ("autostart=off\r\nmode=off\r\n", ReadSettingsFile()) << "file asking for the other mode";
+
+    EXPECT_EQ(Off, GetKelvaneMode());
+    EXPECT_EQ("01 00 00 00", FirmwareRecord());
+}
+
+TEST_F(StartupTest, FirstStartTakesTheInstallDefaults)
+{
+    StartWithRecord({0x01, 0x01, 0x00, 0x00});
+
+    ApplyProfile(InstallDefaults);
+
+    EXPECT_EQ(1, app.showAtStartup);
+    EXPECT_EQ(On, GetKelvaneMode());
+    EXPECT_EQ(1, Counter("casl.write")) << "the default mode is written whatever the firmware holds";
+    EXPECT_EQ("autostart=on\r\nmode=on\r\n", ReadSettingsFile());
+}
+
+TEST_F(StartupTest, FirstStartTakesTheInstallFoldersDefaultFile)
+{
+    wchar_t folder[MAX_PATH];
+    SHGetSpecialFolderPathW(nullptr, folder, CSIDL_PROGRAM_FILES, FALSE);
+    std::wstring product = std::wstring(folder) + L"\\Quellmark\\Vorn Kelvane";
+    SHCreateDirectoryExW(nullptr, product.c_str(), nullptr);
+    std::wstring defaults = product + L"\\Kelvane.ini";
+    FILE* file = _wfopen(defaults.c_str(), L"wt");
+    ASSERT_TRUE(file != nullptr);
+    fputs("autostart=off\nmode=off\n", file);
+    fclose(file);
+    StartWithRecord({0x01, 0x01, 0x00, 0x00});
+
+    ApplyProfile(InstallDefaults);
+
+    DeleteFileW(defaults.c_str());
+    RemoveDirectoryW(product.c_str());
+    RemoveDirectoryW((std::wstring(folder) + L"\\Quellmark").c_str());
+    EXPECT_EQ(0, app.showAtStartup);
+    EXPECT_EQ("01 00 00 00", FirmwareRecord());
+    EXPECT_EQ("autostart=off\r\nmode=off\r\n", ReadSettingsFile());
+}
+
+TEST_F(StartupTest, ReconnectWithoutSettingsTurnsOn)
+{
+    StartWithRecord({0x01, 0x00, 0x00, 0x00});
+    app.showAtStartup = 0;
+
+    ApplyProfile(BuiltInOn);
+
+    EXPECT_EQ(1, app.showAtStartup);
+    EXPECT_EQ("01 01 00 00", FirmwareRecord());
+    EXPECT_EQ("autostart=on\r\nmode=on\r\n", ReadSettingsFile());
+}

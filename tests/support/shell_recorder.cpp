@@ -1,0 +1,88 @@
+#include "shell_recorder.h"
+
+#include <cstdio>
+
+namespace {
+
+ShellRecorder* current = nullptr;
+
+BOOL WINAPI RecordNotifyIcon(DWORD message, PNOTIFYICONDATAW data)
+{
+    current->calls.push_back({message, *data});
+    return current->failures.NextCallFails() ? FALSE : TRUE;
+}
+
+BOOL WINAPI RecordTrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner, LPTPMPARAMS)
+{
+    TrackedMenu tracked = {flags, x, y, owner, {}};
+    int count = GetMenuItemCount(menu);
+    for (int position = 0; position < count; ++position) {
+        wchar_t text[200] = L"";
+        MENUITEMINFOW info = {};
+        info.cbSize = sizeof(info);
+        info.fMask = MIIM_ID | MIIM_STATE | MIIM_FTYPE | MIIM_STRING;
+        info.dwTypeData = text;
+        info.cch = ARRAYSIZE(text);
+        GetMenuItemInfoW(menu, position, TRUE, &info);
+        tracked.items.push_back({info.wID, text, info.fType, info.fState});
+    }
+    current->menus.push_back(tracked);
+    return 0; // as if the user closed the menu without a choice
+}
+
+const char* MessageName(DWORD message)
+{
+    switch (message) {
+    case NIM_ADD: return "NIM_ADD";
+    case NIM_MODIFY: return "NIM_MODIFY";
+    case NIM_DELETE: return "NIM_DELETE";
+    default: return "NIM_?";
+    }
+}
+
+std::string Narrow(const wchar_t* text)
+{
+    std::string narrow;
+    for (; *text; ++text)
+        narrow += *text < 0x80 ? static_cast<char>(*text) : '?';
+    return narrow;
+}
+
+} // namespace
+
+std::string NotifyCall::Describe() const
+{
+    char text[200];
+    std::snprintf(text, sizeof(text), "%s size %lu id %u flags 0x%X", MessageName(message),
+                  static_cast<unsigned long>(data.cbSize), data.uID, data.uFlags);
+    std::string description = text;
+    if (data.uFlags & NIF_MESSAGE) {
+        std::snprintf(text, sizeof(text), " callback 0x%X", data.uCallbackMessage);
+        description += text;
+    }
+    if (data.uFlags & NIF_TIP)
+        description += " tip '" + Narrow(data.szTip) + "'";
+    if (data.uFlags & NIF_ICON)
+        description += data.hIcon ? " icon" : " no icon";
+    return description;
+}
+
+ShellRecorder::ShellRecorder()
+    : notifyHook_("shell32.dll", "Shell_NotifyIconW", reinterpret_cast<void*>(&RecordNotifyIcon)),
+      trackHook_("user32.dll", "TrackPopupMenuEx", reinterpret_cast<void*>(&RecordTrackPopupMenuEx))
+{
+    current = this;
+}
+
+ShellRecorder::~ShellRecorder()
+{
+    current = nullptr;
+}
+
+std::vector<std::string> ShellRecorder::Described() const
+{
+    std::vector<std::string> described;
+    for (const NotifyCall& call : calls)
+        described.push_back(call.Describe());
+    return described;
+}

@@ -1,0 +1,56 @@
+#include "tray_fixture.h"
+
+#include <windows.h>
+
+#include <fstream>
+
+#include "app_state.h"
+#include "cooling_mode.h"
+#include "diagnostic_log.h"
+#include "log_reader.h"
+#include "startup.h"
+
+int retryWaits = 0;
+
+// The program waits 10 s before each retry; a test program cannot.
+void WaitBeforeRetry()
+{
+    ++retryWaits;
+    Sleep(1);
+}
+
+void TrayTest::SetUp()
+{
+    SimulatedMachineTest::SetUp();
+    app = {};
+    app.instance = GetModuleHandleW(nullptr);
+    app.canShowModePanel = 1;
+    wcscpy_s(app.windowTitle, L"Vorn Kelvane");
+    thermalState = {};
+    retryWaits = 0;
+    DeleteFileW(SettingsFilePath().c_str());
+}
+
+void TrayTest::TearDown()
+{
+    DeleteFileW(SettingsFilePath().c_str());
+    SimulatedMachineTest::TearDown();
+}
+
+std::wstring SettingsFilePath()
+{
+    wchar_t path[MAX_PATH];
+    return GetDataFilePath(path, L"Kelvane.ini") ? path : L"";
+}
+
+void WriteSettingsFile(const std::string& bytes)
+{
+    EnsureDataFolder();
+    std::ofstream file(SettingsFilePath().c_str(), std::ios::binary | std::ios::trunc);
+    file << bytes;
+}
+
+std::string ReadSettingsFile()
+{
+    return ReadFileBytes(SettingsFilePath());
+}
