@@ -1,0 +1,127 @@
+// Pictures from the program's PNG resources, drawing with null images, and
+// the text conventions of the drawn windows.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "app_state.h"
+#include "log_reader.h"
+#include "resource_images.h"
+#include "tray_fixture.h"
+
+using Lines = std::vector<std::string>;
+
+namespace {
+
+class ResourceImagesTest : public TrayTest {
+protected:
+    void SetUp() override
+    {
+        TrayTest::SetUp();
+        Gdiplus::GdiplusStartupInput input;
+        Gdiplus::GdiplusStartup(&token_, &input, nullptr);
+    }
+    void TearDown() override
+    {
+        Gdiplus::GdiplusShutdown(token_);
+        TrayTest::TearDown();
+    }
+    ULONG_PTR token_ = 0;
+};
+
+struct Expected {
+    ImageRole role;
+    UINT width, height;
+};
+
+} // namespace
+
+TEST_F(ResourceImagesTest, EveryImageDecodesAtItsSize)
+{
+    const Expected images[] = {
+        {PanelBackground, 150, 130}, {RadioSelected, 16, 16},    {RadioUnselected, 16, 16},
+        {AboutBackground, 574, 458}, {CheckBoxChecked, 18, 18},  {CheckBoxUnchecked, 20, 20},
+        {CloseNormal, 12, 12},       {ClosePressed, 12, 12},     {CloseHover, 12, 12},
+        {MinimizeNormal, 12, 4},     {MinimizePressed, 12, 4},   {MinimizeHover, 12, 4},
+    };
+    for (const Expected& expected : images) {
+        SCOPED_TRACE(kImageResourceIds[expected.role]);
+        Gdiplus::Image* image = LoadFromReaource(kImageResourceIds[expected.role]);
+        ASSERT_TRUE(image != nullptr);
+        EXPECT_EQ(expected.width, image->GetWidth());
+        EXPECT_EQ(expected.height, image->GetHeight());
+        DeleteImage(image);
+    }
+    EXPECT_EQ(Lines{}, ReadLogMessages());
+}
+
+TEST_F(ResourceImagesTest, ImageOutlivesTheResourceBytes)
+{
+    // The image must not read memory that LoadFromReaource released: draw
+    // it long after the load and look at a pixel.
+    Gdiplus::Image* image = LoadFromReaource(kImageResourceIds[PanelBackground]);
+    ASSERT_TRUE(image != nullptr);
+    for (int i = 0; i < 50; ++i)
+        DeleteImage(LoadFromReaource(kImageResourceIds[AboutBackground]));
+
+    Gdiplus::Bitmap canvas(150, 130, PixelFormat32bppARGB);
+    {
+        Gdiplus::Graphics graphics(&canvas);
+        DrawImageInto(graphics, image, 0, 0, 150, 130);
+    }
+    Gdiplus::Color drawn, original;
+    canvas.GetPixel(75, 65, &drawn);
+    static_cast<Gdiplus::Bitmap*>(image)->GetPixel(75, 65, &original);
+    EXPECT_EQ(original.GetValue(), drawn.GetValue());
+    EXPECT_NE(0u, drawn.GetAlpha());
+    DeleteImage(image);
+}
+
+TEST_F(ResourceImagesTest, FailedLoadsAreLoggedAndGiveNull)
+{
+    EXPECT_EQ(nullptr, LoadFromReaource(998)) << "no such resource";
+    EXPECT_EQ(nullptr, LoadFromReaource(999)) << "not an image";
+
+    EXPECT_EQ((Lines{"LoadFromReaource(): FindResource() failed\n", "LoadFromReaource(): GlobalAlloc() failed\n"}),
+              ReadLogMessages());
+}
+
+TEST_F(ResourceImagesTest, NullImageDrawsNothingAndThePaintGoesOn)
+{
+    Gdiplus::Bitmap canvas(20, 20, PixelFormat32bppARGB);
+    Gdiplus::Graphics graphics(&canvas);
+    graphics.Clear(Gdiplus::Color(255, 1, 2, 3));
+
+    DrawImageInto(graphics, nullptr, 0, 0, 20, 20);
+    Gdiplus::Image* check = LoadFromReaource(kImageResourceIds[CheckBoxUnchecked]);
+    DrawImageInto(graphics, check, 0, 0, 18, 18);
+    DeleteImage(check);
+
+    Gdiplus::Color corner;
+    canvas.GetPixel(19, 19, &corner);
+    EXPECT_EQ(Gdiplus::Color(255, 1, 2, 3).GetValue(), corner.GetValue()) << "outside the 18 x 18 box";
+}
+
+TEST_F(ResourceImagesTest, FontsComeFromTheStringTableFace)
+{
+    HFONT font = CreateUiFont(16, 700, TRUE);
+    ASSERT_TRUE(font != nullptr);
+    LOGFONTW description = {};
+    GetObjectW(font, sizeof(description), &description);
+    EXPECT_EQ(std::wstring(L"Arial"), description.lfFaceName);
+    EXPECT_EQ(16, description.lfHeight);
+    EXPECT_EQ(700, description.lfWeight);
+    EXPECT_EQ(1, description.lfUnderline);
+    EXPECT_EQ(0, description.lfItalic);
+    EXPECT_EQ(DEFAULT_CHARSET, description.lfCharSet);
+    EXPECT_EQ(PROOF_QUALITY, description.lfQuality);
+    EXPECT_EQ(DEFAULT_PITCH | FF_SWISS, description.lfPitchAndFamily);
+    DeleteObject(font);
+}
+
+TEST_F(ResourceImagesTest, RightToLeftFollowsTheUserInterfaceLanguage)
+{
+    LANGID primary = PRIMARYLANGID(GetUserDefaultUILanguage());
+    EXPECT_EQ(primary == LANG_ARABIC || primary == LANG_HEBREW, IsRightToLeftUi()) << std::hex << primary;
+}
