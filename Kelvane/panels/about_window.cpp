@@ -1,11 +1,333 @@
 #include "about_window.h"
 
-// The About window is not built yet: nothing opens.
-void ShowAboutWindow(HWND)
+#include <windowsx.h>
+
+#include "app_state.h"
+#include "resource_ids.h"
+#include "scoped_gdi.h"
+#include "settings_file.h"
+
+AboutState aboutState = {AboutNothing, Normal, Normal, {0, 0}};
+AboutLayout aboutLayout = {
+    {540, 12, 552, 24}, {536, 8, 556, 28}, {514, 12, 526, 24}, {510, 8, 530, 28}, {302, 427, 320, 445},
+};
+
+namespace {
+
+constexpr COLORREF kTitleColour = RGB(255, 255, 255);
+constexpr COLORREF kHeadingColour = RGB(242, 242, 242);
+constexpr COLORREF kSectionColour = RGB(220, 220, 220);
+constexpr COLORREF kFootColour = RGB(200, 200, 200);
+
+struct AboutStrings {
+    wchar_t title[100];
+    wchar_t description[500];
+    wchar_t onHeading[20];
+    wchar_t onText[500];
+    wchar_t offHeading[20];
+    wchar_t offText[500];
+    wchar_t startupLabel[100];
+    wchar_t version[100];
+};
+AboutStrings aboutStrings;
+
+bool Contains(const RECT& rect, int x, int y)
 {
+    return rect.left <= x && x <= rect.right && rect.top <= y && y <= rect.bottom;
+}
+
+RECT Grown(const RECT& rect, int by)
+{
+    return {rect.left - by, rect.top - by, rect.right + by, rect.bottom + by};
+}
+
+void LoadAboutStrings()
+{
+    struct Entry {
+        UINT id;
+        wchar_t* buffer;
+        int capacity;
+    };
+    AboutStrings& s = aboutStrings;
+    const Entry entries[] = {
+        {IDS_ABOUT_TITLE, s.title, ARRAYSIZE(s.title)},
+        {IDS_ABOUT_DESCRIPTION, s.description, ARRAYSIZE(s.description)},
+        {IDS_LABEL_ON, s.onHeading, ARRAYSIZE(s.onHeading)},
+        {IDS_ABOUT_ON_TEXT, s.onText, ARRAYSIZE(s.onText)},
+        {IDS_LABEL_OFF, s.offHeading, ARRAYSIZE(s.offHeading)},
+        {IDS_ABOUT_OFF_TEXT, s.offText, ARRAYSIZE(s.offText)},
+        {IDS_MENU_STARTUP, s.startupLabel, ARRAYSIZE(s.startupLabel)},
+        {IDS_VERSION, s.version, ARRAYSIZE(s.version)},
+    };
+    for (const Entry& entry : entries)
+        LoadStringW(app.instance, entry.id, entry.buffer, entry.capacity);
+}
+
+void OnCreate(HWND window)
+{
+    LoadAboutStrings();
+    app.aboutWindow = window;
+
+    // Round top corners; the bottom ones stay square, the top pixel row is
+    // left outside.
+    RECT frame;
+    GetWindowRect(window, &frame);
+    const int w = frame.right - frame.left;
+    const int h = frame.bottom - frame.top;
+    HRGN region = CreateRoundRectRgn(0, 1, w, h + 1, 12, 12);
+    ScopedRegion square(CreateRoundRectRgn(0, 12, w, h, 0, 0));
+    CombineRgn(region, region, square.Get(), RGN_OR);
+    SetWindowRgn(window, region, TRUE);
+
+    if (IsRightToLeftUi()) {
+        aboutLayout.close = {20, 12, 32, 24};
+        aboutLayout.minimize = {46, 12, 58, 24};
+    }
+    aboutLayout.closeHit = Grown(aboutLayout.close, 4);
+    aboutLayout.minimizeHit = Grown(aboutLayout.minimize, 4);
+}
+
+void DrawLine(HDC dc, int x, int y, const wchar_t* text)
+{
+    TextOutW(dc, x, y, text, lstrlenW(text));
+}
+
+void DrawParagraph(HDC dc, RECT box, const wchar_t* text, UINT format)
+{
+    DrawTextW(dc, text, -1, &box, format);
+}
+
+void OnPaint(HWND window)
+{
+    ScopedPaint paint(window);
+    HDC dc = paint.Get();
+    const bool rtl = IsRightToLeftUi();
+    const UINT lineAlign = rtl ? TA_RIGHT | TA_RTLREADING : TA_LEFT | TA_TOP;
+    const UINT paragraph = rtl ? DT_WORDBREAK | DT_RIGHT | DT_RTLREADING : DT_WORDBREAK;
+    const AboutStrings& s = aboutStrings;
+    AboutLayout& layout = aboutLayout;
+
+    Gdiplus::Graphics graphics(dc);
+    DrawImageInto(graphics, app.images[AboutBackground], 0, 0, kAboutWidth, kAboutHeight);
+    const ImageRole closeImages[] = {CloseNormal, CloseHover, ClosePressed};
+    const ImageRole minimizeImages[] = {MinimizeNormal, MinimizeHover, MinimizePressed};
+    DrawImageInto(graphics, app.images[closeImages[aboutState.closeLook]], layout.close.left, layout.close.top, 12,
+                  12);
+    DrawImageInto(graphics, app.images[minimizeImages[aboutState.minimizeLook]], layout.minimize.left,
+                  layout.minimize.top + 8, 12, 4);
+
+    SetBkMode(dc, TRANSPARENT);
+    {
+        ScopedFont font(CreateUiFont(20, FW_BOLD, FALSE));
+        ScopedSelection selection(dc, font.Get());
+        SetTextColor(dc, kTitleColour);
+        SetTextAlign(dc, lineAlign);
+        DrawLine(dc, rtl ? 532 : 40, 62, s.title);
+    }
+    {
+        ScopedFont font(CreateUiFont(16, FW_NORMAL, FALSE));
+        ScopedSelection selection(dc, font.Get());
+        SetTextColor(dc, kHeadingColour);
+        SetTextAlign(dc, TA_LEFT | TA_TOP);
+        DrawParagraph(dc, {40, 86, 532, 175}, s.description, paragraph);
+    }
+    {
+        ScopedFont font(CreateUiFont(16, FW_BOLD, FALSE));
+        ScopedSelection selection(dc, font.Get());
+        SetTextColor(dc, kHeadingColour);
+        SetTextAlign(dc, lineAlign);
+        DrawLine(dc, rtl ? 532 : 145, 175, s.onHeading);
+        DrawLine(dc, rtl ? 532 : 145, 299, s.offHeading);
+    }
+    {
+        ScopedFont font(CreateUiFont(14, FW_NORMAL, FALSE));
+        ScopedSelection selection(dc, font.Get());
+        SetTextColor(dc, kSectionColour);
+        SetTextAlign(dc, TA_LEFT | TA_TOP);
+        DrawParagraph(dc, {145, 193, 532, 299}, s.onText, paragraph);
+        DrawParagraph(dc, {145, 317, 532, 423}, s.offText, paragraph);
+    }
+    int labelWidth;
+    {
+        ScopedFont font(CreateUiFont(16, FW_NORMAL, FALSE));
+        ScopedSelection selection(dc, font.Get());
+        SetTextColor(dc, kFootColour);
+        SIZE size = {};
+        GetTextExtentPoint32W(dc, s.startupLabel, lstrlenW(s.startupLabel), &size);
+        labelWidth = size.cx;
+        SetTextAlign(dc, rtl ? TA_RIGHT | TA_RTLREADING : TA_LEFT | TA_TOP);
+        DrawLine(dc, rtl ? labelWidth + 40 : 532 - labelWidth, 430, s.startupLabel);
+        DrawLine(dc, rtl ? 522 : 50, 430, s.version);
+    }
+
+    layout.checkBox.left = rtl ? labelWidth + 50 : 532 - labelWidth - 28;
+    layout.checkBox.right = layout.checkBox.left + 18;
+    DrawImageInto(graphics, app.images[app.showAtStartup ? CheckBoxChecked : CheckBoxUnchecked], layout.checkBox.left,
+                  427, 18, 18);
+}
+
+// Sets a button's look and repaints it if the look changed.
+void SetLook(HWND window, ButtonLook& look, ButtonLook value, const RECT& rect)
+{
+    if (look != value) {
+        look = value;
+        InvalidateRect(window, &rect, FALSE);
+    }
+}
+
+void OnLeftButtonDown(HWND window, int x, int y)
+{
+    AboutState& state = aboutState;
+    const AboutLayout& layout = aboutLayout;
+    if (Contains(layout.closeHit, x, y)) {
+        state.pressTarget = AboutClose;
+        SetLook(window, state.closeLook, Pressed, layout.close);
+    } else if (Contains(layout.minimizeHit, x, y)) {
+        state.pressTarget = AboutMinimize;
+        SetLook(window, state.minimizeLook, Pressed, layout.minimize);
+    } else if (Contains(layout.checkBox, x, y)) {
+        state.pressTarget = AboutCheckBox;
+    } else {
+        state.pressTarget = AboutDrag;
+        state.dragAnchor = {x, y};
+        SetCapture(window);
+    }
+}
+
+// The look a button takes under the pointer: Hover when nothing is held,
+// Pressed when it is the one held, unchanged while another is held.
+void HoverLook(HWND window, ButtonLook& look, int target, const RECT& rect)
+{
+    if (aboutState.pressTarget == AboutNothing)
+        SetLook(window, look, Hover, rect);
+    else if (aboutState.pressTarget == target)
+        SetLook(window, look, Pressed, rect);
+}
+
+void OnMouseMove(HWND window, int x, int y)
+{
+    AboutState& state = aboutState;
+    const AboutLayout& layout = aboutLayout;
+    if (state.pressTarget == AboutDrag) {
+        RECT frame;
+        GetWindowRect(window, &frame);
+        MoveWindow(window, frame.left + x - state.dragAnchor.x, frame.top + y - state.dragAnchor.y,
+                   frame.right - frame.left, frame.bottom - frame.top, TRUE);
+        return;
+    }
+    if (Contains(layout.closeHit, x, y)) {
+        HoverLook(window, state.closeLook, AboutClose, layout.close);
+        return;
+    }
+    SetLook(window, state.closeLook, Normal, layout.close);
+    if (Contains(layout.minimizeHit, x, y))
+        HoverLook(window, state.minimizeLook, AboutMinimize, layout.minimize);
+    else
+        SetLook(window, state.minimizeLook, Normal, layout.minimize);
+}
+
+void OnLeftButtonUp(HWND window, int x, int y)
+{
+    AboutState& state = aboutState;
+    const AboutLayout& layout = aboutLayout;
+    if (Contains(layout.closeHit, x, y)) {
+        if (state.pressTarget == AboutClose) {
+            state.pressTarget = AboutNothing;
+            state.closeLook = Normal;
+            DestroyWindow(window);
+        }
+    } else if (Contains(layout.minimizeHit, x, y)) {
+        if (state.pressTarget == AboutMinimize) {
+            state.pressTarget = AboutNothing;
+            state.minimizeLook = Normal;
+            ShowWindow(window, SW_MINIMIZE);
+        }
+    } else if (Contains(layout.checkBox, x, y)) {
+        if (state.pressTarget == AboutCheckBox) {
+            state.pressTarget = AboutNothing;
+            app.showAtStartup = app.showAtStartup ? 0 : 1;
+            SetProfile();
+            InvalidateRect(window, &layout.checkBox, FALSE);
+        }
+    } else {
+        if (state.pressTarget == AboutDrag) {
+            ReleaseCapture();
+            InvalidateRect(window, nullptr, TRUE);
+        }
+        state.pressTarget = AboutNothing;
+    }
+}
+
+} // namespace
+
+void ShowAboutWindow(HWND owner)
+{
+    if (app.aboutWindow) {
+        ShowWindow(app.aboutWindow, SW_RESTORE);
+        return;
+    }
+
+    RECT frame = {0, 0, kAboutWidth, kAboutHeight};
+    AdjustWindowRectEx(&frame, WS_POPUP, FALSE, WS_EX_TOOLWINDOW);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+
+    // Centred in the work area, wherever the taskbar has put it.
+    RECT workArea;
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
+    const int offsetX = (workArea.right - workArea.left - width) / 2;
+    const int offsetY = (workArea.bottom - workArea.top - height) / 2;
+    const int x = workArea.left + (offsetX < 0 ? 0 : offsetX);
+    const int y = workArea.top + (offsetY < 0 ? 0 : offsetY);
+
+    wchar_t title[100] = L"";
+    LoadStringW(app.instance, IDS_TITLE, title, ARRAYSIZE(title));
+    HWND window = CreateWindowExW(WS_EX_APPWINDOW, kAboutClass, title, WS_POPUP, x, y, width, height, owner, nullptr,
+                                  app.instance, nullptr);
+    if (window)
+        ShowWindow(window, SW_SHOWNORMAL);
 }
 
 LRESULT CALLBACK AboutWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    switch (message) {
+    case WM_CREATE:
+        OnCreate(window);
+        return 0;
+
+    case WM_DESTROY:
+        app.aboutWindow = nullptr;
+        return 0;
+
+    case WM_PAINT:
+        OnPaint(window);
+        return 0;
+
+    case WM_ERASEBKGND:
+        return 0;
+
+    case WM_KEYDOWN:
+        if (wParam == VK_ESCAPE)
+            DestroyWindow(window);
+        return 0;
+
+    // Button presses read the coordinates unsigned, moves signed: a captured
+    // drag may leave the window.
+    case WM_LBUTTONDOWN:
+        OnLeftButtonDown(window, LOWORD(lParam), HIWORD(lParam));
+        return 0;
+
+    case WM_LBUTTONUP:
+        OnLeftButtonUp(window, LOWORD(lParam), HIWORD(lParam));
+        return 0;
+
+    case WM_MOUSEMOVE:
+        OnMouseMove(window, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+        return 0;
+
+    case WM_STARTUPFLAGCHANGED:
+        InvalidateRect(window, &aboutLayout.checkBox, FALSE);
+        return 0;
+    }
     return DefWindowProcW(window, message, wParam, lParam);
 }

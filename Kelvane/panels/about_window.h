@@ -1,7 +1,33 @@
-// The custom-drawn About window.
+// The custom-drawn About window: the feature's description, the version,
+// and the start-up check box.
 #pragma once
 
 #include <windows.h>
+
+#include "resource_images.h"
+
+// What the left button went down on.
+enum AboutTarget { AboutNothing = 0, AboutClose = 1, AboutMinimize = 2, AboutCheckBox = 3, AboutDrag = 4 };
+
+struct AboutState {
+    int pressTarget;
+    ButtonLook closeLook;
+    ButtonLook minimizeLook;
+    POINT dragAnchor;
+};
+
+// Client pixels; every rectangle includes all four of its edges.
+struct AboutLayout {
+    RECT close, closeHit;
+    RECT minimize, minimizeHit;
+    RECT checkBox; // recomputed at every paint
+};
+
+extern AboutState aboutState;
+extern AboutLayout aboutLayout;
+
+constexpr int kAboutWidth = 572;
+constexpr int kAboutHeight = 458;
 
 // Restores the About window, or creates it centred in the work area.
 void ShowAboutWindow(HWND owner);

@@ -1,11 +1,272 @@
 #include "mode_panel.h"
 
-#include "app_state.h"
+#include <shellapi.h>
 
-// The panel's drawing and behaviour are not built yet: no panel opens.
-HWND CreateModePanel(HWND)
+#include "about_window.h"
+#include "app_state.h"
+#include "notification_icon.h"
+#include "resource_ids.h"
+#include "scoped_gdi.h"
+#include "settings_file.h"
+
+const ModePanelLayout kDefaultModePanelLayout = {
+    150, 130, {50, 50}, {100, 50}, {42, 72, 58, 88}, {92, 72, 108, 88}, {75, 100}, {0, 100, 150, 116}, {0, 0, 150, 130},
+};
+
+ModePanelState modePanelState = {Off, PanelNothing, Normal, false};
+// Not reset between panels: a computed layout stays for the rest of the run.
+ModePanelLayout modePanelLayout = kDefaultModePanelLayout;
+
+namespace {
+
+constexpr COLORREF kLabelColour = RGB(255, 255, 255);
+constexpr COLORREF kLinkColour = RGB(102, 217, 255);
+constexpr COLORREF kLinkActiveColour = RGB(82, 174, 205);
+constexpr DWORD kPanelStyle = WS_POPUP;
+constexpr DWORD kPanelExStyle = WS_EX_TOOLWINDOW;
+
+struct ModePanelStrings {
+    wchar_t on[20];
+    wchar_t off[20];
+    wchar_t about[20];
+};
+ModePanelStrings panelStrings;
+
+bool Contains(const RECT& rect, int x, int y)
 {
-    return nullptr;
+    return rect.left <= x && x <= rect.right && rect.top <= y && y <= rect.bottom;
+}
+
+int TextWidth(HDC dc, const wchar_t* text)
+{
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, text, lstrlenW(text), &size);
+    return size.cx;
+}
+
+void InvalidateRadios(HWND window)
+{
+    InvalidateRect(window, &modePanelLayout.onRadio, FALSE);
+    InvalidateRect(window, &modePanelLayout.offRadio, FALSE);
+}
+
+// Shell_NotifyIconGetRect and CalculatePopupWindowPosition are Windows 7
+// additions (and missing in Wine): looked up, not imported.
+using GetIconRect = HRESULT(WINAPI*)(const NOTIFYICONIDENTIFIER*, RECT*);
+using CalculatePosition = BOOL(WINAPI*)(const POINT*, const SIZE*, UINT, RECT*, RECT*);
+
+template <class Function>
+Function FindSystemFunction(const wchar_t* dll, const char* name)
+{
+    HMODULE module = GetModuleHandleW(dll);
+    return module ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+}
+
+int MeasureWidestLabel(HWND window)
+{
+    ScopedWindowDc dc(window);
+    ScopedFont font(CreateUiFont(16, FW_NORMAL, FALSE));
+    ScopedSelection selection(dc.Get(), font.Get());
+    int on = TextWidth(dc.Get(), panelStrings.on);
+    int off = TextWidth(dc.Get(), panelStrings.off);
+    return on > off ? on : off;
+}
+
+void OnCreate(HWND window)
+{
+    LoadStringW(app.instance, IDS_LABEL_ON, panelStrings.on, ARRAYSIZE(panelStrings.on));
+    LoadStringW(app.instance, IDS_LABEL_OFF, panelStrings.off, ARRAYSIZE(panelStrings.off));
+    LoadStringW(app.instance, IDS_LINK_ABOUT, panelStrings.about, ARRAYSIZE(panelStrings.about));
+
+    ComputeModePanelLayout(MeasureWidestLabel(window), modePanelLayout);
+
+    RECT frame = {0, 0, modePanelLayout.width, modePanelLayout.height};
+    AdjustWindowRectEx(&frame, kPanelStyle, FALSE, kPanelExStyle);
+    SetWindowPos(window, HWND_TOPMOST, frame.left, frame.top, frame.right, frame.bottom, 0);
+    SetWindowRgn(window, CreateRoundRectRgn(0, 0, modePanelLayout.width, modePanelLayout.height, 12, 12), TRUE);
+
+    PlaceNearNotificationIcon(app.controllerWindow, window);
+    ShowWindow(window, SW_SHOWNORMAL);
+    SetForegroundWindow(window);
+
+    modePanelState.shownMode = GetKelvaneMode();
+    modePanelState.autoCloseArmed = true;
+    SetTimer(window, kAutoCloseTimer, kAutoCloseMilliseconds, nullptr);
+}
+
+void DrawLink(HDC dc)
+{
+    const ModePanelLayout& layout = modePanelLayout;
+    const bool hover = modePanelState.linkLook == Hover;
+    ScopedFont font(CreateUiFont(14, FW_NORMAL, hover));
+    ScopedSelection selection(dc, font.Get());
+    SetTextColor(dc, modePanelState.linkLook == Normal ? kLinkColour : kLinkActiveColour);
+    TextOutW(dc, layout.aboutAnchor.x, layout.aboutAnchor.y, panelStrings.about, lstrlenW(panelStrings.about));
+}
+
+void OnPaint(HWND window)
+{
+    ScopedPaint paint(window);
+    HDC dc = paint.Get();
+    ModePanelLayout& layout = modePanelLayout;
+    {
+        Gdiplus::Graphics graphics(dc);
+        const RECT& background = layout.background;
+        DrawImageInto(graphics, app.images[PanelBackground], background.left, background.top,
+                      background.right - background.left, background.bottom - background.top);
+        const bool on = modePanelState.shownMode == On;
+        DrawImageInto(graphics, app.images[on ? RadioSelected : RadioUnselected], layout.onRadio.left,
+                      layout.onRadio.top, 16, 16);
+        DrawImageInto(graphics, app.images[on ? RadioUnselected : RadioSelected], layout.offRadio.left,
+                      layout.offRadio.top, 16, 16);
+
+        UINT previousAlign = SetTextAlign(dc, IsRightToLeftUi() ? TA_CENTER | TA_RTLREADING : TA_CENTER);
+        SetBkMode(dc, TRANSPARENT);
+        {
+            ScopedFont labels(CreateUiFont(16, FW_NORMAL, FALSE));
+            ScopedSelection selection(dc, labels.Get());
+            SetTextColor(dc, kLabelColour);
+            TextOutW(dc, layout.onAnchor.x, layout.onAnchor.y, panelStrings.on, lstrlenW(panelStrings.on));
+            TextOutW(dc, layout.offAnchor.x, layout.offAnchor.y, panelStrings.off, lstrlenW(panelStrings.off));
+        }
+        {
+            ScopedFont measure(CreateUiFont(14, FW_NORMAL, FALSE));
+            ScopedSelection selection(dc, measure.Get());
+            const int width = background.right - background.left;
+            const int textWidth = TextWidth(dc, panelStrings.about);
+            layout.link.left = width / 2 - textWidth / 2;
+            layout.link.right = width / 2 + textWidth / 2;
+        }
+        DrawLink(dc);
+        SetTextAlign(dc, previousAlign);
+    }
+    // Applied only once the new choice is on screen.
+    PostMessageW(window, WM_PANELAPPLYMODE, 0, 0);
+}
+
+void OnApplyMode(HWND window)
+{
+    if (modePanelState.shownMode == GetKelvaneMode())
+        return;
+    if (SetKelvaneMode(modePanelState.shownMode)) {
+        SetProfile();
+        ChangeNotificationTip(app.controllerWindow);
+    } else {
+        modePanelState.shownMode = GetKelvaneMode();
+        InvalidateRadios(window);
+    }
+}
+
+void SetLinkLook(HWND window, ButtonLook look)
+{
+    if (modePanelState.linkLook != look) {
+        modePanelState.linkLook = look;
+        InvalidateRect(window, &modePanelLayout.link, FALSE);
+    }
+}
+
+void StopAutoClose(HWND window)
+{
+    if (modePanelState.autoCloseArmed) {
+        KillTimer(window, kAutoCloseTimer);
+        modePanelState.autoCloseArmed = false;
+    }
+}
+
+void OnLeftButtonDown(HWND window, int x, int y)
+{
+    StopAutoClose(window);
+    const ModePanelLayout& layout = modePanelLayout;
+    if (Contains(layout.onRadio, x, y)) {
+        modePanelState.pressTarget = PanelOnRadio;
+    } else if (Contains(layout.offRadio, x, y)) {
+        modePanelState.pressTarget = PanelOffRadio;
+    } else if (Contains(layout.link, x, y)) {
+        modePanelState.linkLook = Pressed;
+        modePanelState.pressTarget = PanelLink;
+        InvalidateRect(window, &layout.link, FALSE);
+    } else {
+        modePanelState.pressTarget = PanelNothing;
+    }
+}
+
+void ShowModeIfNew(HWND window, KelvaneMode mode)
+{
+    if (GetKelvaneMode() != mode) {
+        modePanelState.shownMode = mode;
+        InvalidateRadios(window);
+    }
+}
+
+void OnLeftButtonUp(HWND window, int x, int y)
+{
+    const ModePanelLayout& layout = modePanelLayout;
+    ModePanelState& state = modePanelState;
+    if (Contains(layout.onRadio, x, y)) {
+        if (state.pressTarget == PanelOnRadio) {
+            state.pressTarget = PanelNothing;
+            ShowModeIfNew(window, On);
+        }
+    } else if (Contains(layout.offRadio, x, y)) {
+        if (state.pressTarget == PanelOffRadio) {
+            state.pressTarget = PanelNothing;
+            ShowModeIfNew(window, Off);
+        }
+    } else if (Contains(layout.link, x, y)) {
+        if (state.pressTarget == PanelLink) {
+            state.pressTarget = PanelNothing;
+            state.linkLook = Normal;
+            InvalidateRect(window, &layout.link, FALSE);
+            ShowAboutWindow(app.controllerWindow);
+        }
+    } else {
+        state.pressTarget = PanelNothing;
+    }
+}
+
+void AskOwnerToClose(HWND window)
+{
+    PostMessageW(GetParent(window), WM_PANELCLOSED, 0, 0);
+}
+
+} // namespace
+
+void ComputeModePanelLayout(int widestLabel, ModePanelLayout& layout)
+{
+    if (widestLabel + 14 <= 50)
+        return;
+    int width = 2 * widestLabel + 56;
+    int height;
+    if (width <= 150) {
+        width = 150;
+        height = 130;
+    } else {
+        height = static_cast<int>(static_cast<float>(width) * 0.8666667f);
+    }
+    const int half = width / 2;
+    const int quarter = half / 2;
+    const int xOn = quarter + 7;
+    const int xOff = width - quarter - 7;
+    const int e = height / 5;
+
+    layout.width = width;
+    layout.height = height;
+    layout.onAnchor = {xOn, 2 * e - 8};
+    layout.offAnchor = {xOff, 2 * e - 8};
+    layout.onRadio = {xOn - 8, 3 * e - 8, xOn + 8, 3 * e + 8};
+    layout.offRadio = {xOff - 8, 3 * e - 8, xOff + 8, 3 * e + 8};
+    layout.aboutAnchor = {half, 4 * e - 2};
+    layout.link.top = 4 * e - 2;
+    layout.link.bottom = 4 * e + 14;
+    layout.background = {0, 0, width, height};
+}
+
+HWND CreateModePanel(HWND owner)
+{
+    RECT frame = {0, 0, 150, 130};
+    AdjustWindowRectEx(&frame, kPanelStyle, FALSE, kPanelExStyle);
+    return CreateWindowExW(kPanelExStyle, kModePanelClass, nullptr, kPanelStyle, CW_USEDEFAULT, 0,
+                           frame.right - frame.left, frame.bottom - frame.top, owner, nullptr, app.instance, nullptr);
 }
 
 void CloseModePanel(HWND owner)
@@ -14,7 +275,76 @@ void CloseModePanel(HWND owner)
     SetTimer(owner, PANEL_GUARD_TIMER, GetDoubleClickTime(), nullptr);
 }
 
+void PlaceNearNotificationIcon(HWND iconOwner, HWND window)
+{
+    auto getIconRect = FindSystemFunction<GetIconRect>(L"shell32.dll", "Shell_NotifyIconGetRect");
+    NOTIFYICONIDENTIFIER icon = {};
+    icon.cbSize = sizeof(icon);
+    icon.hWnd = iconOwner;
+    icon.uID = 0;
+    RECT iconRect;
+    if (!getIconRect || FAILED(getIconRect(&icon, &iconRect)))
+        return;
+
+    POINT anchor = {(iconRect.left + iconRect.right) / 2, (iconRect.top + iconRect.bottom) / 2};
+    RECT windowRect;
+    GetWindowRect(window, &windowRect);
+    SIZE size = {windowRect.right - windowRect.left, windowRect.bottom - windowRect.top};
+
+    auto calculate = FindSystemFunction<CalculatePosition>(L"user32.dll", "CalculatePopupWindowPosition");
+    RECT placed;
+    if (calculate &&
+        calculate(&anchor, &size, TPM_CENTERALIGN | TPM_VCENTERALIGN | TPM_VERTICAL | TPM_WORKAREA, &iconRect, &placed))
+        SetWindowPos(window, HWND_TOPMOST, placed.left, placed.top, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+}
+
 LRESULT CALLBACK ModePanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    switch (message) {
+    case WM_CREATE:
+        OnCreate(window);
+        return 0;
+
+    case WM_PAINT:
+        OnPaint(window);
+        return 0;
+
+    case WM_PANELAPPLYMODE:
+        OnApplyMode(window);
+        return 0;
+
+    case WM_KEYDOWN:
+        if (wParam == VK_ESCAPE)
+            DestroyWindow(window);
+        return 0;
+
+    case WM_TIMER:
+        if (wParam == kAutoCloseTimer) {
+            KillTimer(window, kAutoCloseTimer);
+            AskOwnerToClose(window);
+        }
+        break;
+
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) == WA_INACTIVE)
+            AskOwnerToClose(window);
+        break;
+
+    case WM_MOUSEMOVE:
+        SetLinkLook(window, Contains(modePanelLayout.link, LOWORD(lParam), HIWORD(lParam)) ? Hover : Normal);
+        return 0;
+
+    case WM_LBUTTONDOWN:
+        OnLeftButtonDown(window, LOWORD(lParam), HIWORD(lParam));
+        return 0;
+
+    case WM_LBUTTONUP:
+        OnLeftButtonUp(window, LOWORD(lParam), HIWORD(lParam));
+        return 0;
+
+    case WM_RBUTTONDOWN:
+        StopAutoClose(window);
+        return 0;
+    }
     return DefWindowProcW(window, message, wParam, lParam);
 }

@@ -1,10 +1,48 @@
-// The small borderless panel beside the notification icon.
+// The small borderless panel beside the notification icon: two radio
+// buttons for the cooling mode and a link to the About window.
 #pragma once
 
 #include <windows.h>
 
-// The new panel, or null.
+#include "cooling_mode.h"
+#include "resource_images.h"
+
+// What the left button went down on.
+enum PanelTarget { PanelNothing = 0, PanelOnRadio = 1, PanelOffRadio = 2, PanelLink = 4 };
+
+struct ModePanelState {
+    KelvaneMode shownMode;
+    int pressTarget;
+    ButtonLook linkLook;
+    bool autoCloseArmed;
+};
+
+// Client pixels; every rectangle includes all four of its edges.
+struct ModePanelLayout {
+    int width, height;
+    POINT onAnchor, offAnchor;
+    RECT onRadio, offRadio;
+    POINT aboutAnchor;
+    RECT link; // left and right follow the text at every paint
+    RECT background;
+};
+
+extern ModePanelState modePanelState;
+extern ModePanelLayout modePanelLayout;
+extern const ModePanelLayout kDefaultModePanelLayout;
+
+// The panel's auto-close timer.
+constexpr UINT_PTR kAutoCloseTimer = 1;
+constexpr UINT kAutoCloseMilliseconds = 5500;
+
+// Grows the layout for labels wider than the default one allows (widest
+// label of 37 px or more); narrower labels leave it as it is.
+void ComputeModePanelLayout(int widestLabel, ModePanelLayout& layout);
+
+// The new panel, created hidden (its creation places and shows it), or null.
 HWND CreateModePanel(HWND owner);
 // Destroys the panel and starts the owner's re-open guard.
 void CloseModePanel(HWND owner);
+// Moves the panel beside the icon of iconOwner when the shell can say where.
+void PlaceNearNotificationIcon(HWND iconOwner, HWND window);
 LRESULT CALLBACK ModePanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

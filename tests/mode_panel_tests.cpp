@@ -1,0 +1,343 @@
+// The mode panel in-process: its computed layout, the inclusive edges of
+// its hit rectangles, the mouse and key state machine, applying a mode, what
+// it paints, and its life cycle under the controller.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "about_window.h"
+#include "app_state.h"
+#include "cooling_mode.h"
+#include "log_reader.h"
+#include "mode_panel.h"
+#include "panel_fixture.h"
+
+using Lines = std::vector<std::string>;
+
+namespace {
+
+std::string Describe(const ModePanelLayout& l)
+{
+    char text[200];
+    std::snprintf(text, sizeof(text), "%dx%d on %ld off %ld labels y %ld radios %ld..%ld about y %ld link %ld..%ld",
+                  l.width, l.height, l.onAnchor.x, l.offAnchor.x, l.onAnchor.y, l.onRadio.top, l.onRadio.bottom,
+                  l.aboutAnchor.y, l.link.top, l.link.bottom);
+    return text;
+}
+
+class ModePanelTest : public PanelTest {
+protected:
+    // Opens the panel as the controller does for command 40001.
+    HWND OpenPanel()
+    {
+        SendMessageW(controller, WM_COMMAND, ID_SHOWMODEPANEL, 0);
+        panel_ = app.modePanelWindow;
+        EXPECT_TRUE(panel_ != nullptr);
+        UpdateWindow(panel_);
+        return panel_;
+    }
+
+    // Dispatches what the panel posted to itself after painting.
+    void PaintAndApply()
+    {
+        UpdateWindow(panel_);
+        PumpMessages();
+    }
+
+    std::vector<std::string> PostedToController()
+    {
+        std::vector<std::string> posted;
+        MSG message;
+        while (PeekMessageW(&message, controller, WM_APP, WM_APP + 100, PM_REMOVE))
+            posted.push_back(std::to_string(message.message - WM_APP));
+        return posted;
+    }
+
+    HWND panel_ = nullptr;
+};
+
+} // namespace
+
+TEST_F(ModePanelTest, LayoutGrowsWithTheWidestLabel)
+{
+    struct Case {
+        int widest;
+        const char* layout;
+    };
+    const Case cases[] = {
+        {36, "150x130 on 50 off 100 labels y 50 radios 72..88 about y 100 link 100..116"},
+        {37, "150x130 on 44 off 106 labels y 44 radios 70..86 about y 102 link 102..118"},
+        {47, "150x130 on 44 off 106 labels y 44 radios 70..86 about y 102 link 102..118"},
+        {48, "152x131 on 45 off 107 labels y 44 radios 70..86 about y 102 link 102..118"},
+        {60, "176x152 on 51 off 125 labels y 52 radios 82..98 about y 118 link 118..134"},
+        {80, "216x187 on 61 off 155 labels y 66 radios 103..119 about y 146 link 146..162"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.widest);
+        ModePanelLayout layout = kDefaultModePanelLayout;
+        ComputeModePanelLayout(c.widest, layout);
+        EXPECT_EQ(c.layout, Describe(layout));
+    }
+    ModePanelLayout wide = kDefaultModePanelLayout;
+    ComputeModePanelLayout(80, wide);
+    EXPECT_EQ(53, wide.onRadio.left);
+    EXPECT_EQ(69, wide.onRadio.right);
+    EXPECT_EQ(147, wide.offRadio.left);
+    EXPECT_EQ(163, wide.offRadio.right);
+    EXPECT_EQ(108, wide.aboutAnchor.x);
+    EXPECT_EQ(216, wide.background.right);
+    EXPECT_EQ(187, wide.background.bottom);
+}
+
+TEST_F(ModePanelTest, OpensAtTheTopLeftWhenTheShellCannotPlaceIt)
+{
+    HWND panel = OpenPanel();
+
+    RECT frame;
+    GetWindowRect(panel, &frame);
+    EXPECT_EQ(0, frame.left);
+    EXPECT_EQ(0, frame.top);
+    EXPECT_EQ(150, frame.right);
+    EXPECT_EQ(130, frame.bottom);
+    EXPECT_TRUE(IsWindowVisible(panel));
+    EXPECT_TRUE(GetWindowLongW(panel, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    EXPECT_TRUE(GetWindowLongW(panel, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+    EXPECT_EQ(controller, GetWindow(panel, GW_OWNER));
+    EXPECT_EQ(On, modePanelState.shownMode);
+    EXPECT_TRUE(modePanelState.autoCloseArmed);
+
+    HRGN region = CreateRectRgn(0, 0, 0, 0);
+    ASSERT_NE(ERROR, GetWindowRgn(panel, region));
+    EXPECT_FALSE(PtInRegion(region, 0, 0)) << "rounded corner";
+    EXPECT_TRUE(PtInRegion(region, 75, 0));
+    EXPECT_TRUE(PtInRegion(region, 6, 6));
+    DeleteObject(region);
+}
+
+TEST_F(ModePanelTest, HitRectanglesIncludeAllFourEdges)
+{
+    HWND panel = OpenPanel();
+    const RECT link = modePanelLayout.link;
+    ASSERT_LT(link.left, link.right) << "the paint sets the link's width";
+
+    struct Probe {
+        int x, y;
+        int target;
+    };
+    const Probe probes[] = {
+        {42, 72, PanelOnRadio},   {58, 88, PanelOnRadio},   {41, 80, PanelNothing},   {59, 80, PanelNothing},
+        {50, 71, PanelNothing},   {50, 89, PanelNothing},   {92, 72, PanelOffRadio},  {108, 88, PanelOffRadio},
+        {91, 80, PanelNothing},   {109, 80, PanelNothing},  {link.left, 100, PanelLink}, {link.right, 116, PanelLink},
+        {link.left - 1, 108, PanelNothing}, {link.right + 1, 108, PanelNothing}, {75, 117, PanelNothing},
+    };
+    for (const Probe& probe : probes) {
+        SCOPED_TRACE(std::to_string(probe.x) + "," + std::to_string(probe.y));
+        modePanelState.pressTarget = -1;
+        Press(panel, probe.x, probe.y);
+        EXPECT_EQ(probe.target, modePanelState.pressTarget);
+        Release(panel, 0, 0);
+    }
+}
+
+TEST_F(ModePanelTest, PressOnOneRadioAndReleaseOnTheOtherDoesNothing)
+{
+    HWND panel = OpenPanel();
+
+    Press(panel, 50, 80);
+    Release(panel, 100, 80);
+
+    EXPECT_EQ(PanelOnRadio, modePanelState.pressTarget) << "stays until the next press";
+    EXPECT_EQ(On, modePanelState.shownMode);
+    PaintAndApply();
+    EXPECT_EQ(0, Counter("casl.write"));
+}
+
+TEST_F(ModePanelTest, ClickOnTheOtherModeAppliesItAfterThePaint)
+{
+    HWND panel = OpenPanel();
+
+    Press(panel, 100, 80);
+    Release(panel, 100, 80);
+    EXPECT_EQ(Off, modePanelState.shownMode);
+    EXPECT_EQ(On, GetKelvaneMode()) << "not applied before the paint";
+
+    PaintAndApply();
+
+    EXPECT_EQ(Off, GetKelvaneMode());
+    EXPECT_EQ("01 00 00 00", simfw::FormatBytes(Record()));
+    EXPECT_EQ("autostart=on\r\nmode=off\r\n", ReadSettingsFile());
+    EXPECT_EQ((Lines{"NIM_MODIFY size 956 id 0 flags 0x86 tip 'Vorn Kelvane - Off' icon"}), shell.Described());
+    EXPECT_EQ(Lines{}, ReadLogMessages());
+}
+
+TEST_F(ModePanelTest, ClickOnTheModeInForceChangesNothing)
+{
+    HWND panel = OpenPanel();
+
+    Press(panel, 50, 80);
+    Release(panel, 50, 80);
+    PaintAndApply();
+
+    EXPECT_EQ(PanelNothing, modePanelState.pressTarget);
+    EXPECT_EQ(0, Counter("casl.write"));
+    EXPECT_EQ(Lines{}, shell.Described());
+    EXPECT_FALSE(FileExists(SettingsFilePath()));
+}
+
+TEST_F(ModePanelTest, FailedSwitchShowsTheOldModeAgain)
+{
+    HWND panel = OpenPanel();
+    Inject("casl.write", static_cast<HRESULT>(0x8004CAFE));
+
+    Press(panel, 100, 80);
+    Release(panel, 100, 80);
+    PaintAndApply();
+    PaintAndApply();
+
+    EXPECT_EQ(On, modePanelState.shownMode);
+    EXPECT_EQ(On, GetKelvaneMode());
+    EXPECT_EQ(1, Counter("casl.write")) << "the repaint's own apply finds nothing to do";
+    EXPECT_EQ("01 01 00 00", simfw::FormatBytes(Record()));
+    EXPECT_EQ(Lines{}, shell.Described());
+    EXPECT_FALSE(FileExists(SettingsFilePath()));
+    EXPECT_EQ((Lines{"SetThermalControl(): Set Diags.ThermalControl failed 0x8004CAFE\n",
+                     "SetKelvaneMode(): SetThermalControl() failed 0x8004CAFE\n"}),
+              ReadLogMessages());
+}
+
+TEST_F(ModePanelTest, LinkLooks)
+{
+    HWND panel = OpenPanel();
+    const int y = 108;
+
+    Move(panel, 75, y);
+    EXPECT_EQ(Hover, modePanelState.linkLook);
+    Press(panel, 75, y);
+    EXPECT_EQ(Pressed, modePanelState.linkLook);
+    Move(panel, 76, y, MK_LBUTTON);
+    EXPECT_EQ(Hover, modePanelState.linkLook) << "pressed only until the pointer moves";
+    Move(panel, 75, 60, MK_LBUTTON);
+    EXPECT_EQ(Normal, modePanelState.linkLook);
+    Release(panel, 75, 60);
+
+    EXPECT_EQ(nullptr, app.aboutWindow) << "released off the link";
+    EXPECT_EQ(PanelNothing, modePanelState.pressTarget);
+}
+
+TEST_F(ModePanelTest, LinkOpensTheAboutWindowAndThePanelAsksToClose)
+{
+    HWND panel = OpenPanel();
+
+    Press(panel, 75, 108);
+    Release(panel, 75, 108);
+
+    EXPECT_TRUE(app.aboutWindow != nullptr);
+    EXPECT_EQ(Normal, modePanelState.linkLook);
+    EXPECT_EQ(std::vector<std::string>{"2"}, PostedToController()) << "WM_PANELCLOSED after losing activation";
+    EXPECT_TRUE(IsWindow(panel));
+}
+
+TEST_F(ModePanelTest, AnyPressEndsTheAutoCloseAndAMoveDoesNot)
+{
+    HWND panel = OpenPanel();
+
+    Move(panel, 10, 10);
+    EXPECT_TRUE(modePanelState.autoCloseArmed);
+    SendMessageW(panel, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(10, 10));
+    EXPECT_FALSE(modePanelState.autoCloseArmed);
+    EXPECT_FALSE(KillTimer(panel, kAutoCloseTimer)) << "the timer is gone";
+
+    modePanelState.autoCloseArmed = true;
+    Press(panel, 10, 10);
+    EXPECT_FALSE(modePanelState.autoCloseArmed);
+}
+
+TEST_F(ModePanelTest, KeysAndClosing)
+{
+    HWND panel = OpenPanel();
+
+    EXPECT_EQ(0, SendMessageW(panel, WM_KEYDOWN, 'A', 0));
+    EXPECT_TRUE(IsWindow(panel));
+    SendMessageW(panel, WM_TIMER, kAutoCloseTimer, 0);
+    SendMessageW(panel, WM_ACTIVATE, WA_INACTIVE, 0);
+    SendMessageW(panel, WM_ACTIVATE, WA_ACTIVE, 0);
+    EXPECT_EQ((std::vector<std::string>{"2", "2"}), PostedToController());
+
+    EXPECT_EQ(0, SendMessageW(panel, WM_KEYDOWN, VK_ESCAPE, 0));
+    EXPECT_FALSE(IsWindow(panel));
+}
+
+TEST_F(ModePanelTest, PaintsTheSelectedRadioInTheShownMode)
+{
+    HWND panel = OpenPanel();
+    Capture on = CaptureWindow(panel);
+    modePanelState.shownMode = Off;
+    Capture off = CaptureWindow(panel);
+    PumpMessages();
+
+    const RECT& onRadio = modePanelLayout.onRadio;
+    const RECT& offRadio = modePanelLayout.offRadio;
+    auto centre = [](const Capture& capture, const RECT& r) { return capture.At(r.left + 8, r.top + 8); };
+    EXPECT_NE(centre(on, onRadio), centre(on, offRadio)) << "selected and unselected look different";
+    EXPECT_EQ(centre(on, onRadio), centre(off, offRadio)) << std::hex << centre(on, onRadio);
+    EXPECT_EQ(centre(on, offRadio), centre(off, onRadio)) << std::hex << centre(on, offRadio);
+    EXPECT_NE(0xFFFFFFu & GetSysColor(COLOR_WINDOW), on.At(5, 60)) << "the background picture is drawn";
+}
+
+TEST_F(ModePanelTest, ControllerOpensClosesAndGuards)
+{
+    // Command 40001 opens; a second 40001 leaves the open panel alone.
+    SendMessageW(controller, WM_COMMAND, ID_SHOWMODEPANEL, 0);
+    HWND first = app.modePanelWindow;
+    ASSERT_TRUE(IsWindowVisible(first));
+    SendMessageW(controller, WM_COMMAND, ID_SHOWMODEPANEL, 0);
+    EXPECT_EQ(first, app.modePanelWindow);
+
+    // A click on the icon closes it and starts the guard.
+    SendMessageW(controller, WM_TRAYICON, 0, WM_LBUTTONUP);
+    EXPECT_FALSE(IsWindow(first));
+    EXPECT_EQ(nullptr, app.modePanelWindow);
+    EXPECT_EQ(0, app.canShowModePanel);
+
+    // Within the double-click time the next click does nothing.
+    SendMessageW(controller, WM_TRAYICON, 0, WM_LBUTTONUP);
+    EXPECT_EQ(nullptr, app.modePanelWindow);
+
+    // After the guard a click opens a new panel.
+    PumpMessages(GetDoubleClickTime() + 200);
+    EXPECT_EQ(1, app.canShowModePanel);
+    SendMessageW(controller, WM_TRAYICON, 0, WM_LBUTTONUP);
+    EXPECT_TRUE(IsWindowVisible(app.modePanelWindow));
+}
+
+TEST_F(ModePanelTest, AutoCloseGoesThroughTheController)
+{
+    SendMessageW(controller, WM_COMMAND, ID_SHOWMODEPANEL, 0);
+    HWND panel = app.modePanelWindow;
+    ASSERT_TRUE(panel != nullptr);
+
+    SendMessageW(panel, WM_TIMER, kAutoCloseTimer, 0);
+    PumpMessages();
+
+    EXPECT_FALSE(IsWindow(panel));
+    EXPECT_EQ(nullptr, app.modePanelWindow);
+    EXPECT_EQ(0, app.canShowModePanel);
+    SendMessageW(controller, WM_TRAYICON, 0, WM_LBUTTONUP);
+    EXPECT_EQ(nullptr, app.modePanelWindow) << "guarded";
+    // Command 40001 ignores the guard.
+    SendMessageW(controller, WM_COMMAND, ID_SHOWMODEPANEL, 0);
+    EXPECT_TRUE(IsWindowVisible(app.modePanelWindow));
+}
+
+TEST_F(ModePanelTest, CommandAfterEscapeOpensANewPanel)
+{
+    SendMessageW(controller, WM_COMMAND, ID_SHOWMODEPANEL, 0);
+    HWND first = app.modePanelWindow;
+    SendMessageW(first, WM_KEYDOWN, VK_ESCAPE, 0);
+    ASSERT_FALSE(IsWindow(first));
+
+    SendMessageW(controller, WM_COMMAND, ID_SHOWMODEPANEL, 0);
+
+    EXPECT_TRUE(IsWindowVisible(app.modePanelWindow));
+}

@@ -1,0 +1,21 @@
+// Reads back what a window painted, pixel by pixel.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <vector>
+
+struct Capture {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels; // 0x00RRGGBB, top-down
+
+    uint32_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+};
+
+// Repaints the window and copies its client area.
+Capture CaptureWindow(HWND window);
+
+// Pumps this thread's messages (posted ones included) for a while.
+void PumpMessages(DWORD milliseconds = 0);
