@@ -9,7 +9,7 @@
 #include <string>
 
 #include "resource_ids.h"
-#include "string_blocks.h"
+#include "shipped_resources.h"
 
 namespace {
 

@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "resource_faults.h"
 #include "resource_ids.h"
 #include "scoped_com.h"
-#include "string_blocks.h"
+#include "shipped_resources.h"
 
 namespace {
 
@@ -146,31 +147,6 @@ private:
     ULONG_PTR token_ = 0;
 };
 
-struct PngCase {
-    UINT id;
-    UINT width;
-    UINT height;
-    Gdiplus::PixelFormat format;
-};
-
-const PngCase kPngCases[] = {
-    {IDP_PANEL_BACKGROUND, 150, 130, PixelFormat32bppARGB},
-    {IDP_RADIO_SELECTED, 16, 16, PixelFormat32bppARGB},
-    {IDP_RADIO_UNSELECTED, 16, 16, PixelFormat32bppARGB},
-    {IDP_ABOUT_BACKGROUND, 574, 458, PixelFormat32bppARGB},
-    {IDP_CHECKBOX_CHECKED, 18, 18, PixelFormat32bppARGB},
-    {IDP_CHECKBOX_UNCHECKED, 20, 20, PixelFormat32bppARGB},
-    {IDP_CLOSE_NORMAL, 12, 12, PixelFormat32bppARGB},
-    {IDP_CLOSE_PRESSED, 12, 12, PixelFormat32bppARGB},
-    {IDP_CLOSE_HOVER, 12, 12, PixelFormat32bppARGB},
-    {IDP_MINIMIZE_NORMAL, 12, 4, PixelFormat32bppARGB},
-    {IDP_MINIMIZE_PRESSED, 12, 4, PixelFormat32bppARGB},
-    {IDP_MINIMIZE_HOVER, 12, 4, PixelFormat32bppARGB},
-    {IDP_NOTEBOOK_STATIONARY, 183, 121, PixelFormat24bppRGB},
-    {IDP_NOTEBOOK_MOBILE, 183, 121, PixelFormat24bppRGB},
-    {IDP_NOTEBOOK_BOTH, 183, 121, PixelFormat24bppRGB},
-};
-
 // The PNG file header and the colour type byte of its IHDR chunk.
 int PngColourType(const BYTE* bytes, DWORD size)
 {
@@ -180,12 +156,30 @@ int PngColourType(const BYTE* bytes, DWORD size)
     return bytes[25] | (bytes[24] << 8); // colour type, with the bit depth above it
 }
 
+// The resource's bytes in a stream of their own, as the program decodes them.
+ComPtr<IStream> StreamOfResource(UINT id)
+{
+    ComPtr<IStream> stream;
+    HMODULE module = GetModuleHandleW(nullptr);
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), L"PNG");
+    DWORD size = found ? SizeofResource(module, found) : 0;
+    const BYTE* bytes = found ? static_cast<const BYTE*>(LockResource(LoadResource(module, found))) : nullptr;
+    HGLOBAL block = bytes ? GlobalAlloc(GMEM_MOVEABLE, size) : nullptr;
+    if (!block)
+        return stream;
+    std::copy(bytes, bytes + size, static_cast<BYTE*>(GlobalLock(block)));
+    GlobalUnlock(block);
+    if (FAILED(CreateStreamOnHGlobal(block, TRUE, stream.Put())))
+        GlobalFree(block);
+    return stream;
+}
+
 } // namespace
 
 TEST_F(Pictures, EveryPictureDecodesAtItsSizeAndFormat)
 {
     HMODULE module = GetModuleHandleW(nullptr);
-    for (const PngCase& c : kPngCases) {
+    for (const ShippedPicture& c : ShippedPictures()) {
         SCOPED_TRACE("PNG " + std::to_string(c.id));
         HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(c.id), L"PNG");
         ASSERT_NE(nullptr, found);
@@ -193,43 +187,41 @@ TEST_F(Pictures, EveryPictureDecodesAtItsSizeAndFormat)
         const BYTE* bytes = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
         ASSERT_NE(nullptr, bytes);
         // 8 bits per channel; colour type 6 with alpha, 2 without.
-        EXPECT_EQ(c.format == PixelFormat24bppRGB ? 0x0802 : 0x0806, PngColourType(bytes, size));
+        EXPECT_EQ(c.alpha ? 0x0806 : 0x0802, PngColourType(bytes, size));
 
-        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
-        ASSERT_NE(nullptr, block);
-        void* copy = GlobalLock(block);
-        std::copy(bytes, bytes + size, static_cast<BYTE*>(copy));
-        GlobalUnlock(block);
-        ComPtr<IStream> stream;
-        ASSERT_EQ(S_OK, CreateStreamOnHGlobal(block, TRUE, stream.Put()));
+        ComPtr<IStream> stream = StreamOfResource(c.id);
+        ASSERT_TRUE(stream);
         {
             Gdiplus::Bitmap bitmap(stream.Get());
             EXPECT_EQ(Gdiplus::Ok, bitmap.GetLastStatus());
             EXPECT_EQ(c.width, bitmap.GetWidth());
             EXPECT_EQ(c.height, bitmap.GetHeight());
-            EXPECT_EQ(c.format, bitmap.GetPixelFormat());
+            EXPECT_EQ(c.alpha ? PixelFormat32bppARGB : PixelFormat24bppRGB, bitmap.GetPixelFormat());
         }
         EXPECT_EQ(0u, stream.Reset());
     }
+}
+
+TEST_F(Pictures, TheFaultFixtureIsNoImage)
+{
+    ComPtr<IStream> stream = StreamOfResource(IDP_TEST_NOT_AN_IMAGE);
+    ASSERT_TRUE(stream);
+    {
+        Gdiplus::Bitmap bitmap(stream.Get());
+        EXPECT_NE(Gdiplus::Ok, bitmap.GetLastStatus());
+    }
+    EXPECT_EQ(0u, stream.Reset());
+    EXPECT_EQ(nullptr, FindResourceW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDP_TEST_NOT_AN_IMAGE + 1), L"PNG"));
 }
 
 TEST_F(Pictures, TransparentPicturesHaveTransparentCorners)
 {
     // The small pieces lie over the backgrounds: their corners must let the
     // background through, their centres must not be empty.
-    HMODULE module = GetModuleHandleW(nullptr);
     for (UINT id : {IDP_RADIO_SELECTED, IDP_RADIO_UNSELECTED, IDP_CLOSE_NORMAL}) {
         SCOPED_TRACE("PNG " + std::to_string(id));
-        HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), L"PNG");
-        ASSERT_NE(nullptr, found);
-        DWORD size = SizeofResource(module, found);
-        const BYTE* bytes = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
-        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
-        ASSERT_NE(nullptr, block);
-        std::copy(bytes, bytes + size, static_cast<BYTE*>(GlobalLock(block)));
-        GlobalUnlock(block);
-        ComPtr<IStream> stream;
-        ASSERT_EQ(S_OK, CreateStreamOnHGlobal(block, TRUE, stream.Put()));
+        ComPtr<IStream> stream = StreamOfResource(id);
+        ASSERT_TRUE(stream);
         {
             Gdiplus::Bitmap bitmap(stream.Get());
             ASSERT_EQ(Gdiplus::Ok, bitmap.GetLastStatus());

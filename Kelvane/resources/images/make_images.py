@@ -213,11 +213,11 @@ def panel_background():
     # Soft light from the top, a hairline rim, and a calm band for the radios.
     c.shape(rounded_box(0, 0, w, h, 6), vertical(rgb("FFFFFF", 0.06), rgb("FFFFFF", 0.0), 0, 40))
     c.shape(subtract(rounded_box(0, 0, w, h, 6), rounded_box(1, 1, w - 1, h - 1, 5)), rgb("3A4A60"))
-    c.shape(rounded_box(14, 42, w - 14, 94, 8), rgb("FFFFFF", 0.035))
-    c.shape(subtract(rounded_box(14, 42, w - 14, 94, 8), rounded_box(15, 43, w - 15, 93, 7)), rgb("FFFFFF", 0.06))
+    c.shape(rounded_box(14, 36, w - 14, 94, 8), rgb("FFFFFF", 0.035))
+    c.shape(subtract(rounded_box(14, 36, w - 14, 94, 8), rounded_box(15, 37, w - 15, 93, 7)), rgb("FFFFFF", 0.06))
     # Emblem at the top, accent line before the link.
-    fan(c, 75, 22, 11, ACCENT, rgb("1B2330"))
-    c.shape(ring(75, 22, 13.5, 1.2), rgb("4FC3F7", 0.45), (58, 5, 92, 39))
+    fan(c, 75, 18, 9, ACCENT, rgb("1B2330"))
+    c.shape(ring(75, 18, 11.5, 1.2), rgb("4FC3F7", 0.45), (60, 3, 90, 33))
     c.shape(capsule(45, 97, 105, 97, 1.0), lambda x, y: rgb("4FC3F7", 0.45 * (1 - abs(x - 75) / 32.0)))
     return c
 
@@ -233,7 +233,7 @@ def about_background():
     c.shape(capsule(0, 40.5, w, 40.5, 1.0), rgb("2E3B4F"))
     c.shape(capsule(40, 41.5, 200, 41.5, 1.0), lambda x, y: rgb("4FC3F7", 0.8 * (1 - (x - 40) / 160.0)))
     # Section emblems in the left column: cooling engaged, cooling at rest.
-    for cy, on in ((236, True), (360, False)):
+    for cy, on in ((230, True), (354, False)):
         c.shape(circle(92, cy, 33), lambda x, y, cy=cy: rgb("FFFFFF", 0.03), (55, cy - 37, 129, cy + 37))
         if on:
             c.shape(circle(92, cy, 28), vertical(rgb("4FC3F7"), rgb("1E88E5"), cy - 28, cy + 28), (60, cy - 30, 124, cy + 30))

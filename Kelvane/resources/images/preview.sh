@@ -32,7 +32,7 @@ convert -background none -fill 'rgb(220,220,220)' -font $font -pointsize 10.5 -s
 convert about_background.png \
     close_normal.png -geometry +540+12 -composite \
     minimize_normal.png -geometry +514+20 -composite \
-    -font $bold -pointsize 15 -fill white -annotate +40+62 'About Vorn Kelvane' \
+    -gravity NorthWest -font $bold -pointsize 15 -fill white -annotate +40+62 'About Vorn Kelvane' \
     /tmp/kv-desc.png -geometry +40+86 -composite \
     -font $bold -pointsize 12 -fill 'rgb(242,242,242)' -annotate +145+175 'On' -annotate +145+299 'Off' \
     /tmp/kv-on.png -geometry +145+193 -composite \

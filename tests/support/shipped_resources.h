@@ -1,4 +1,5 @@
-// Reading the string table of this module exactly as stored: one RT_STRING
+// What the tray program's resources must hold, as data for the tests, and
+// reading the string table of this module exactly as stored: one RT_STRING
 // block of 16 counted strings per language, with no loader fallback, so a
 // missing or mislabelled language shows.
 #pragma once
@@ -23,6 +24,16 @@ struct StringCapacity {
     size_t capacity;
 };
 const std::vector<StringCapacity>& ShippedStrings();
+
+// The pictures of type "PNG": id, size, and whether they carry alpha
+// (colour type 6, decoded as 32bpp ARGB) or are opaque (colour type 2, 24bpp).
+struct ShippedPicture {
+    UINT id;
+    UINT width;
+    UINT height;
+    bool alpha;
+};
+const std::vector<ShippedPicture>& ShippedPictures();
 
 // Languages in which this module holds the RT_STRING block of id.
 std::vector<LANGID> BlockLanguages(UINT id);

@@ -1,4 +1,4 @@
-#include "string_blocks.h"
+#include "shipped_resources.h"
 
 #include <cstdio>
 
@@ -60,6 +60,29 @@ const std::vector<StringCapacity>& ShippedStrings()
         {IDS_VERSION, 100}, {IDS_FONT_FACE, 100},
     };
     return strings;
+}
+
+const std::vector<ShippedPicture>& ShippedPictures()
+{
+    // In the order the controller window loads them, then the three it never loads.
+    static const std::vector<ShippedPicture> pictures = {
+        {IDP_PANEL_BACKGROUND, 150, 130, true},
+        {IDP_RADIO_SELECTED, 16, 16, true},
+        {IDP_RADIO_UNSELECTED, 16, 16, true},
+        {IDP_ABOUT_BACKGROUND, 574, 458, true},
+        {IDP_CHECKBOX_CHECKED, 18, 18, true},
+        {IDP_CHECKBOX_UNCHECKED, 20, 20, true},
+        {IDP_CLOSE_NORMAL, 12, 12, true},
+        {IDP_CLOSE_PRESSED, 12, 12, true},
+        {IDP_CLOSE_HOVER, 12, 12, true},
+        {IDP_MINIMIZE_NORMAL, 12, 4, true},
+        {IDP_MINIMIZE_PRESSED, 12, 4, true},
+        {IDP_MINIMIZE_HOVER, 12, 4, true},
+        {IDP_NOTEBOOK_STATIONARY, 183, 121, false},
+        {IDP_NOTEBOOK_MOBILE, 183, 121, false},
+        {IDP_NOTEBOOK_BOTH, 183, 121, false},
+    };
+    return pictures;
 }
 
 namespace {
