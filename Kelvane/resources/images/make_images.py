@@ -213,8 +213,8 @@ def panel_background():
     # Soft light from the top, a hairline rim, and a calm band for the radios.
     c.shape(rounded_box(0, 0, w, h, 6), vertical(rgb("FFFFFF", 0.06), rgb("FFFFFF", 0.0), 0, 40))
     c.shape(subtract(rounded_box(0, 0, w, h, 6), rounded_box(1, 1, w - 1, h - 1, 5)), rgb("3A4A60"))
-    c.shape(rounded_box(14, 36, w - 14, 94, 8), rgb("FFFFFF", 0.035))
-    c.shape(subtract(rounded_box(14, 36, w - 14, 94, 8), rounded_box(15, 37, w - 15, 93, 7)), rgb("FFFFFF", 0.06))
+    c.shape(rounded_box(9, 36, w - 9, 94, 8), rgb("FFFFFF", 0.035))
+    c.shape(subtract(rounded_box(9, 36, w - 9, 94, 8), rounded_box(10, 37, w - 10, 93, 7)), rgb("FFFFFF", 0.06))
     # Emblem at the top, accent line before the link.
     fan(c, 75, 18, 9, ACCENT, rgb("1B2330"))
     c.shape(ring(75, 18, 11.5, 1.2), rgb("4FC3F7", 0.45), (60, 3, 90, 33))
@@ -231,7 +231,8 @@ def about_background():
     # Title bar with the two window buttons drawn by the program.
     c.shape(rounded_box(0, 0, w, 40, 0.01), rgb("121822", 0.75))
     c.shape(capsule(0, 40.5, w, 40.5, 1.0), rgb("2E3B4F"))
-    c.shape(capsule(40, 41.5, 200, 41.5, 1.0), lambda x, y: rgb("4FC3F7", 0.8 * (1 - (x - 40) / 160.0)))
+    # An accent under the bar, brightest in the middle: the same in both reading directions.
+    c.shape(capsule(40, 41.5, 532, 41.5, 1.0), lambda x, y: rgb("4FC3F7", 0.7 * (1 - abs(x - 286) / 246.0)))
     # Section emblems in the left column: cooling engaged, cooling at rest.
     for cy, on in ((230, True), (354, False)):
         c.shape(circle(92, cy, 33), lambda x, y, cy=cy: rgb("FFFFFF", 0.03), (55, cy - 37, 129, cy + 37))
@@ -242,8 +243,7 @@ def about_background():
             c.shape(circle(92, cy, 28), vertical(rgb("6B7585"), rgb("3F4654"), cy - 28, cy + 28), (60, cy - 30, 124, cy + 30))
             snowflake(c, 92, cy, 17, 2.6, rgb("C9D0DA"), opacity=0.9)
         c.shape(ring(92, cy, 31.5, 1.0), rgb("FFFFFF", 0.10), (55, cy - 37, 129, cy + 37))
-    # Separator between the sections and the footer with version and check box.
-    c.shape(capsule(145, 306, 532, 306, 1.0), rgb("FFFFFF", 0.0))
+    # Footer with version and check box.
     c.shape(rounded_box(0, 420, w, h, 0.01), rgb("0E131B", 0.55))
     c.shape(capsule(0, 420.5, w, 420.5, 1.0), rgb("2A3545"))
     return c
