@@ -207,7 +207,8 @@ TEST_F(ControllerWindowTest, TaskbarRestartAddsTheIconAgain)
     SendMessageW(window_, app.taskbarCreatedMessage, 0, 0);
     EXPECT_EQ(Lines{kAddOn}, shell.Described());
 
-    shell.failures = {1, 1};
+    shell.failures.passing = shell.failures.calls; // the next call fails
+    shell.failures.failing = 1;
     SendMessageW(window_, app.taskbarCreatedMessage, 0, 0);
     EXPECT_EQ(2u, shell.calls.size()) << "no retries";
     EXPECT_EQ((Lines{kAddFailed, "Cannot add Notification Icon.\n"}), ReadLogMessages());

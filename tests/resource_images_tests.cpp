@@ -7,6 +7,7 @@
 
 #include "app_state.h"
 #include "log_reader.h"
+#include "resource_faults.h"
 #include "resource_images.h"
 #include "tray_fixture.h"
 
@@ -80,8 +81,8 @@ TEST_F(ResourceImagesTest, ImageOutlivesTheResourceBytes)
 
 TEST_F(ResourceImagesTest, FailedLoadsAreLoggedAndGiveNull)
 {
-    EXPECT_EQ(nullptr, LoadFromReaource(998)) << "no such resource";
-    EXPECT_EQ(nullptr, LoadFromReaource(999)) << "not an image";
+    EXPECT_EQ(nullptr, LoadFromReaource(IDP_TEST_NOT_AN_IMAGE + 1)) << "no such resource";
+    EXPECT_EQ(nullptr, LoadFromReaource(IDP_TEST_NOT_AN_IMAGE)) << "not an image";
 
     EXPECT_EQ((Lines{"LoadFromReaource(): FindResource() failed\n", "LoadFromReaource(): GlobalAlloc() failed\n"}),
               ReadLogMessages());

@@ -25,7 +25,21 @@ start_display() {
     echo ":$number" >"$winetest_dir/display"
 }
 
+# Wine takes the user's UI language from the locale, and only from a glibc
+# locale that exists: the language tests get theirs from this folder
+# (LOCPATH), so that the machine's own locales do not matter.
+make_locales() {
+    local dir="$winetest_dir/locales"
+    mkdir -p "$dir"
+    for name in de_DE he_IL ar_SA pt_BR pt_PT zh_TW en_US; do
+        [ -f "$dir/$name.UTF-8/LC_MESSAGES/SYS_LC_MESSAGES" ] ||
+            localedef -i "$name" -f UTF-8 "$dir/$name.UTF-8" || [ -f "$dir/$name.UTF-8/LC_MESSAGES/SYS_LC_MESSAGES" ]
+    done
+}
+
 start_wine() {
+    make_locales
+
     # A display of our own, so that tests never draw on the user's screen.
     start_display
     export DISPLAY

@@ -52,11 +52,11 @@ void LoadAboutStrings()
     const Entry entries[] = {
         {IDS_ABOUT_TITLE, s.title, ARRAYSIZE(s.title)},
         {IDS_ABOUT_DESCRIPTION, s.description, ARRAYSIZE(s.description)},
-        {IDS_LABEL_ON, s.onHeading, ARRAYSIZE(s.onHeading)},
+        {IDS_MODE_ON, s.onHeading, ARRAYSIZE(s.onHeading)},
         {IDS_ABOUT_ON_TEXT, s.onText, ARRAYSIZE(s.onText)},
-        {IDS_LABEL_OFF, s.offHeading, ARRAYSIZE(s.offHeading)},
+        {IDS_MODE_OFF, s.offHeading, ARRAYSIZE(s.offHeading)},
         {IDS_ABOUT_OFF_TEXT, s.offText, ARRAYSIZE(s.offText)},
-        {IDS_MENU_STARTUP, s.startupLabel, ARRAYSIZE(s.startupLabel)},
+        {IDS_SHOW_AT_STARTUP, s.startupLabel, ARRAYSIZE(s.startupLabel)},
         {IDS_VERSION, s.version, ARRAYSIZE(s.version)},
     };
     for (const Entry& entry : entries)
@@ -281,7 +281,7 @@ void ShowAboutWindow(HWND owner)
     const int y = workArea.top + (offsetY < 0 ? 0 : offsetY);
 
     wchar_t title[100] = L"";
-    LoadStringW(app.instance, IDS_TITLE, title, ARRAYSIZE(title));
+    LoadStringW(app.instance, IDS_APP_TITLE, title, ARRAYSIZE(title));
     HWND window = CreateWindowExW(WS_EX_APPWINDOW, kAboutClass, title, WS_POPUP, x, y, width, height, owner, nullptr,
                                   app.instance, nullptr);
     if (window)

@@ -74,9 +74,9 @@ int MeasureWidestLabel(HWND window)
 
 void OnCreate(HWND window)
 {
-    LoadStringW(app.instance, IDS_LABEL_ON, panelStrings.on, ARRAYSIZE(panelStrings.on));
-    LoadStringW(app.instance, IDS_LABEL_OFF, panelStrings.off, ARRAYSIZE(panelStrings.off));
-    LoadStringW(app.instance, IDS_LINK_ABOUT, panelStrings.about, ARRAYSIZE(panelStrings.about));
+    LoadStringW(app.instance, IDS_MODE_ON, panelStrings.on, ARRAYSIZE(panelStrings.on));
+    LoadStringW(app.instance, IDS_MODE_OFF, panelStrings.off, ARRAYSIZE(panelStrings.off));
+    LoadStringW(app.instance, IDS_ABOUT_LINK, panelStrings.about, ARRAYSIZE(panelStrings.about));
 
     ComputeModePanelLayout(MeasureWidestLabel(window), modePanelLayout);
 
