@@ -197,3 +197,39 @@ void InstallActionTest::AddTask(const std::string& path, bool hidden)
         simts::WriteTask(machine, path, {{"settings.Hidden", hidden ? "-1" : "0"}, {"register.flags", "6"}});
     });
 }
+
+namespace {
+SecuritySpy* activeSpy = nullptr;
+}
+
+std::string Describe(const SecurityCall& call)
+{
+    return "services=" + std::to_string(call.authnServices) + " level=" + std::to_string(call.authnLevel) +
+           " impersonation=" + std::to_string(call.impLevel) + " capabilities=" + std::to_string(call.capabilities) +
+           (call.pointersNull ? " pointers=null" : " pointers=set");
+}
+
+SecuritySpy::SecuritySpy(CallPlan plan, HRESULT failure)
+    : plan_(plan), failure_(failure),
+      hook_("ole32.dll", "CoInitializeSecurity", reinterpret_cast<const void*>(&SecuritySpy::Replacement))
+{
+    activeSpy = this;
+}
+
+SecuritySpy::~SecuritySpy()
+{
+    activeSpy = nullptr;
+}
+
+HRESULT WINAPI SecuritySpy::Replacement(PSECURITY_DESCRIPTOR descriptor, LONG services,
+                                        SOLE_AUTHENTICATION_SERVICE* list, void* reserved1, DWORD level,
+                                        DWORD impersonation, void* authList, DWORD capabilities, void* reserved3)
+{
+    SecuritySpy& spy = *activeSpy;
+    bool pointersNull = !descriptor && !list && !reserved1 && !authList && !reserved3;
+    spy.calls_.push_back({services, level, impersonation, capabilities, pointersNull});
+    if (spy.plan_.NextCallFails())
+        return spy.failure_;
+    return spy.hook_.Original<decltype(&CoInitializeSecurity)>()(descriptor, services, list, reserved1, level,
+                                                                  impersonation, authList, capabilities, reserved3);
+}

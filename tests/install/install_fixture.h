@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "import_hook.h"
 #include "machine_fixture.h"
 #include "scheduler_store.h"
 
@@ -67,3 +68,33 @@ protected:
 extern const char kTaskPath[];     // \Quellmark\Vorn Kelvane\Vorn Kelvane Start at Logon
 extern const char kProductPath[];  // \Quellmark\Vorn Kelvane
 extern const char kMakerPath[];    // \Quellmark
+
+// Stands in for CoInitializeSecurity in this test program's calls (Wine's
+// always succeeds): records each call and fails the planned ones.
+struct SecurityCall {
+    LONG authnServices;
+    DWORD authnLevel;
+    DWORD impLevel;
+    DWORD capabilities;
+    bool pointersNull;
+};
+std::string Describe(const SecurityCall& call);
+
+class SecuritySpy {
+public:
+    explicit SecuritySpy(CallPlan plan = CallPlan{}, HRESULT failure = E_ACCESSDENIED);
+    ~SecuritySpy();
+    SecuritySpy(const SecuritySpy&) = delete;
+    SecuritySpy& operator=(const SecuritySpy&) = delete;
+
+    bool Installed() const { return hook_.Installed(); }
+    const std::vector<SecurityCall>& Calls() const { return calls_; }
+
+private:
+    static HRESULT WINAPI Replacement(PSECURITY_DESCRIPTOR, LONG, SOLE_AUTHENTICATION_SERVICE*, void*, DWORD, DWORD,
+                                      void*, DWORD, void*);
+    CallPlan plan_;
+    HRESULT failure_;
+    std::vector<SecurityCall> calls_;
+    ImportHook hook_;
+};
