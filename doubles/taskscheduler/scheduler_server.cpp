@@ -76,6 +76,20 @@ std::string DescribeVariant(const VARIANT& value)
     }
 }
 
+// Lets the first N calls at a point through before its failure applies
+// ("pass.ts.<point>=N"); true while such a call is let through.
+bool PassesFirst(Machine& machine, const std::string& point)
+{
+    long left = std::strtol(machine.Get("pass." + point, "0").c_str(), nullptr, 10);
+    if (left <= 0)
+        return false;
+    if (left == 1)
+        machine.Erase("pass." + point);
+    else
+        machine.Set("pass." + point, std::to_string(left - 1));
+    return true;
+}
+
 // The injected failure for this call, if any: "fail.ts.<point>:<argument>"
 // first, then "fail.ts.<point>".
 HRESULT Step(const std::string& point, const wchar_t* argument = nullptr)
@@ -83,13 +97,14 @@ HRESULT Step(const std::string& point, const wchar_t* argument = nullptr)
     Machine machine = Machine::Load();
     std::string specific = "ts." + point + ":" + Utf8(argument);
     std::string general = "ts." + point;
-    HRESULT hr = S_OK;
+    std::string chosen;
     if (argument && machine.Has("fail." + specific))
-        hr = machine.TakeFailure(specific);
+        chosen = specific;
     else if (machine.Has("fail." + general))
-        hr = machine.TakeFailure(general);
+        chosen = general;
     else
         return S_OK;
+    HRESULT hr = PassesFirst(machine, chosen) ? S_OK : machine.TakeFailure(chosen);
     machine.Save();
     return hr;
 }

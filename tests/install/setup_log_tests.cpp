@@ -104,14 +104,16 @@ TEST_F(SetupLogTest, EachFileIsRestartedOnlyPastItsOwnSizeLimit)
 
         Entries user = ReadSetupLog(SetupLogPath());
         Entries copy = ReadSetupLog(SetupLogCopyPath());
-        if (c.userRestarted)
+        if (c.userRestarted) {
             EXPECT_EQ(Entries{"Install: after the limit\n"}, user);
-        else
+        } else {
             EXPECT_EQ(c.userSize + 22 + 26, FileSize(SetupLogPath()));
-        if (c.copyRestarted)
+        }
+        if (c.copyRestarted) {
             EXPECT_EQ(Entries{"Install: after the limit\n"}, copy);
-        else
+        } else {
             EXPECT_EQ(c.copySize + 22 + 26, FileSize(SetupLogCopyPath()));
+        }
     }
 }
 
