@@ -74,12 +74,11 @@ bool WriteStep(const Step& step, const wchar_t* folder)
     if (!FormatStepValues(step, folder, data))
         return false;
 
-    ScopedRegistryKey key;
     HKEY opened = nullptr;
     if (RegCreateKeyExW(step.root, step.subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, kAccess, nullptr,
                         &opened, nullptr) != ERROR_SUCCESS)
         return false;
-    key = ScopedRegistryKey(opened);
+    ScopedRegistryKey key(opened);
 
     for (int i = 0; i < step.valueCount; ++i) {
         // The byte count includes the terminator, as REG_SZ requires.

@@ -43,6 +43,15 @@ std::string Narrow(const wchar_t* text)
     return result;
 }
 
+const char* ApartmentName()
+{
+    APTTYPE type;
+    APTTYPEQUALIFIER qualifier;
+    if (FAILED(CoGetApartmentType(&type, &qualifier)))
+        return "none";
+    return type == APTTYPE_MTA ? "mta" : "sta";
+}
+
 std::string Pointer(const void* p)
 {
     return p ? "set" : "null";
@@ -652,6 +661,7 @@ public:
                                                 " password=" + Narrow(password) + " locale=" + Narrow(locale) +
                                                 " flags=" + std::to_string(securityFlags) +
                                                 " authority=" + Narrow(authority) + " context=" + Pointer(context));
+            machine.Set("last.wmi.apartment", ApartmentName());
             // Each connection starts a new exchange: forget the last one's Puts.
             machine.Erase("last.wmi.puts");
             failure = machine.TakeFailure("wmi.connect");

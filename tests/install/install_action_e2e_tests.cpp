@@ -220,5 +220,8 @@ TEST_F(InstallActionProgramTest, InstallThenUninstallLeavesTheMachineAsBefore)
     EXPECT_EQ(schedulerBefore, SchedulerState());
     EXPECT_EQ("01 00 00 5A", simfw::FormatBytes(Record())) << "mode bytes 0 0, bytes 0 and 3 kept";
     EXPECT_EQ("1 1 2", Machine().Get("last.wmi.commands"));
+    // Apartment-threaded around the firmware, multithreaded for the task.
+    EXPECT_EQ("sta", Machine().Get("last.wmi.apartment"));
+    EXPECT_EQ("mta", Machine().Get("last.ts.apartment"));
     EXPECT_EQ(Entries{}, ReadSetupLog(SetupLogPath()));
 }
