@@ -20,7 +20,7 @@ const wchar_t kInterfaceClass[] = L"vrqBIntM";
 const wchar_t kDataInClass[] = L"vrqBDataIn";
 constexpr long kRecordSize = 4;
 constexpr LONG kThermalControlType = 0x2C;
-constexpr ULONG kEnumerationTimeout = 2000;
+constexpr LONG kEnumerationTimeout = 2000;
 
 template <class T>
 void ReleaseAndClear(T*& pointer)
@@ -235,6 +235,7 @@ HRESULT ExecuteBiosCommand(BiosWmiConnection& connection, LONG command, const ui
             hr = ReadBiosOutput(connection, output);
     }
 
+    ReleaseAndClear(connection.inDataClass);
     ReleaseBiosWmiConnection(connection);
     return hr;
 }
