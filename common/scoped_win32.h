@@ -1,4 +1,4 @@
-// Move-only owners for kernel handles and C runtime files.
+// Move-only owners for kernel handles, registry keys and C runtime files.
 #pragma once
 
 #include <windows.h>
@@ -61,6 +61,14 @@ struct StdioFileTraits {
     static void Close(Handle f) { fclose(f); }
 };
 
+struct RegistryKeyTraits {
+    using Handle = HKEY;
+    static Handle Invalid() { return nullptr; }
+    static bool IsValid(Handle h) { return h != nullptr; }
+    static void Close(Handle h) { RegCloseKey(h); }
+};
+
 using ScopedFindHandle = ScopedHandle<FindHandleTraits>;
 using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;
 using ScopedStdioFile = ScopedHandle<StdioFileTraits>;
+using ScopedRegistryKey = ScopedHandle<RegistryKeyTraits>;

@@ -58,5 +58,6 @@ wait "$program"
 check "Hide ends the program with 0" test $? -eq 0
 check "the icon is gone" kv_wait 10 kv_tray_icons_are "$icons_before"
 
+kv_reset_machine
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -1,10 +1,11 @@
 #!/bin/bash
 # Prepares the test prefix and starts what the whole run shares: one Xvfb
 # display and one persistent wineserver.
-# Usage: start-session.sh WINETEST_DIR SIMFIRMWARE_DLL
+# Usage: start-session.sh WINETEST_DIR DOUBLE_DLL...
 set -euo pipefail
 winetest_dir=$1
-simfirmware_dll=$2
+shift
+double_dlls=("$@")
 source "$winetest_dir/wine-env.sh"
 log="$winetest_dir/start-session.log"
 
@@ -59,7 +60,9 @@ start_wine() {
 
     # Registered on every run, so that the prefix follows the build. This also
     # brings up the session's own processes before the first test.
-    timeout 60 wine regsvr32 /s "$(winepath -w "$simfirmware_dll")"
+    for dll in "${double_dlls[@]}"; do
+        timeout 60 wine regsvr32 /s "$(winepath -w "$dll")"
+    done
 }
 
 # Wine's session processes outlive this script: none of them may hold on to

@@ -1,0 +1,257 @@
+// The install and uninstall sequences run in this process against the
+// doubles, with the message box intercepted: the switches, the exit codes,
+// the lines of both logs and what each sequence leaves behind.
+#include <windows.h>
+#include <objbase.h>
+#include <wbemcli.h>
+
+#include <string>
+#include <vector>
+
+#include "import_hook.h"
+#include "install_action.h"
+#include "install_fixture.h"
+#include "log_reader.h"
+#include "status_text.h"
+
+namespace {
+
+const char kUnsupported[] = "Install: This system does not support Kelvane (does not support accelerometer or "
+                            "thermal control or both).\n";
+const char kCompleted[] = "Install: Custom Setup completed successfully.\n";
+const char kTaskFailed[] = "Install: Failed adding a task to the task scheduler.\n";
+
+struct MessageBoxCall {
+    HWND owner;
+    std::wstring text;
+    std::wstring caption;
+    UINT style;
+};
+std::vector<MessageBoxCall> messageBoxes;
+
+int WINAPI RecordMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style)
+{
+    messageBoxes.push_back({owner, text ? text : L"<null>", caption ? caption : L"<null>", style});
+    return IDOK;
+}
+
+class InstallSequenceTest : public InstallActionTest {
+protected:
+    void SetUp() override
+    {
+        InstallActionTest::SetUp();
+        messageBoxes.clear();
+        ASSERT_TRUE(boxHook_.Installed());
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(0, LiveObjects()) << "objects of the doubles were not released";
+        InstallActionTest::TearDown();
+    }
+
+    static bool Registered()
+    {
+        return RegistryKeyExists(HKEY_LOCAL_MACHINE, kItemClassKey) && simts::TaskExists(Machine(), kTaskPath);
+    }
+    static bool NothingRegistered()
+    {
+        return DumpRegistryTree(HKEY_LOCAL_MACHINE, kItemClassKey).empty() &&
+               !RegistryKeyExists(HKEY_LOCAL_MACHINE, kItemNamespaceKey) && SchedulerState().empty();
+    }
+
+    ImportHook boxHook_{"user32.dll", "MessageBoxW", reinterpret_cast<const void*>(&RecordMessageBox)};
+};
+
+} // namespace
+
+TEST(InstallSwitchTest, OnlyTheStartOfTheArgumentTextIsCompared)
+{
+    struct Case {
+        const wchar_t* commandLine;
+        InstallSwitch expected;
+    };
+    const Case cases[] = {
+        {L"KvInstallAction.exe -install", InstallSwitch::Install},
+        {L"KvInstallAction.exe /install", InstallSwitch::Install},
+        {L"\"C:\\Program Files\\Quellmark\\KvInstallAction.exe\" /Install", InstallSwitch::Install},
+        {L"KvInstallAction.exe -INSTALL", InstallSwitch::Install},
+        {L"KvInstallAction.exe -installer", InstallSwitch::Install},
+        {L"KvInstallAction.exe \t  -install extra words", InstallSwitch::Install},
+        {L"KvInstallAction.exe -uninstall", InstallSwitch::Uninstall},
+        {L"KvInstallAction.exe /UnInstall", InstallSwitch::Uninstall},
+        {L"KvInstallAction.exe -uninstallnow", InstallSwitch::Uninstall},
+        {L"KvInstallAction.exe -uninstal", InstallSwitch::None},
+        {L"KvInstallAction.exe -instal", InstallSwitch::None},
+        {L"KvInstallAction.exe install", InstallSwitch::None},
+        {L"KvInstallAction.exe --install", InstallSwitch::None},
+        {L"KvInstallAction.exe", InstallSwitch::None},
+        {L"KvInstallAction.exe    ", InstallSwitch::None},
+        {L"\"KvInstallAction.exe\"", InstallSwitch::None},
+        {L"\"C:\\a b\\KvInstallAction.exe\" -uninstall", InstallSwitch::Uninstall},
+        {L"", InstallSwitch::None},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(static_cast<int>(c.expected), static_cast<int>(ParseInstallSwitch(SkipProgramName(c.commandLine))))
+            << Narrow(c.commandLine);
+    }
+    EXPECT_EQ(static_cast<int>(InstallSwitch::None), static_cast<int>(ParseInstallSwitch(SkipProgramName(nullptr))));
+}
+
+TEST_F(InstallSequenceTest, ASupportedMachineIsRegisteredAndOnlyTheCopyHearsOfIt)
+{
+    CreateSetupLogCopyFolder();
+    for (uint8_t flags : {uint8_t(0x01), uint8_t(0xFF)}) {
+        SCOPED_TRACE(static_cast<int>(flags));
+        DeleteFileW(simfw::MachineFilePath().c_str());
+        SetRecord({flags, 0x01, 0x00, 0x00});
+        DeleteFileW(SetupLogCopyPath().c_str());
+
+        EXPECT_EQ(0, RunInstallAction(L"KvInstallAction.exe -install"));
+
+        EXPECT_TRUE(Registered());
+        EXPECT_EQ(Entries{kCompleted}, ReadSetupLog(SetupLogCopyPath()));
+        EXPECT_EQ(Entries{}, ReadSetupLog(SetupLogPath()));
+        EXPECT_EQ(0u, messageBoxes.size());
+        EXPECT_EQ("1", Machine().Get("last.wmi.commands"));
+        EXPECT_TRUE(ThreadHasNoApartment());
+    }
+}
+
+TEST_F(InstallSequenceTest, ASuccessfulInstallWithoutTheCopyFolderWritesNoLine)
+{
+    EXPECT_EQ(0, RunInstallAction(L"KvInstallAction.exe /install"));
+    EXPECT_TRUE(Registered());
+    EXPECT_FALSE(FileExists(SetupLogPath())) << "a line was written";
+    EXPECT_FALSE(FileExists(SetupLogCopyPath()));
+}
+
+TEST_F(InstallSequenceTest, AnUnsupportedOrUnreachableFirmwareFailsWithTheBox)
+{
+    CreateSetupLogCopyFolder();
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> record;
+        const char* failure;
+    };
+    const Case cases[] = {
+        {"bit 0 clear", {0xFE, 0x01, 0x00, 0x00}, nullptr},
+        {"all zero", {0x00, 0x00, 0x00, 0x00}, nullptr},
+        {"no connection", {0x01, 0x01, 0x00, 0x00}, "wmi.connect"},
+        {"no firmware class", {0x01, 0x01, 0x00, 0x00}, "wmi.getobject.vrqBIntM"},
+        {"short answer", {0x01, 0x01, 0x00}, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DeleteFileW(simfw::MachineFilePath().c_str());
+        DeleteFileW(SetupLogPath().c_str());
+        DeleteFileW(SetupLogCopyPath().c_str());
+        SetRecord(c.record);
+        if (c.failure)
+            Inject(c.failure, WBEM_E_NOT_FOUND);
+        messageBoxes.clear();
+
+        EXPECT_EQ(1603, RunInstallAction(L"KvInstallAction.exe -install"));
+
+        EXPECT_EQ(Entries{kUnsupported}, ReadSetupLog(SetupLogPath()));
+        EXPECT_EQ((Entries{kUnsupported, "Debug: User name is kvtester\n"}), ReadSetupLog(SetupLogCopyPath()));
+        ASSERT_EQ(1u, messageBoxes.size());
+        EXPECT_EQ(nullptr, messageBoxes[0].owner);
+        EXPECT_EQ("Your product does not support Vorn Kelvane.", Narrow(messageBoxes[0].text));
+        EXPECT_EQ("Vorn Kelvane Setup", Narrow(messageBoxes[0].caption));
+        EXPECT_EQ(Hex(0x1010), Hex(messageBoxes[0].style));
+        EXPECT_TRUE(NothingRegistered());
+        EXPECT_TRUE(ThreadHasNoApartment());
+    }
+}
+
+TEST_F(InstallSequenceTest, TheAdministratorSeesNoBoxButTheInstallStillFails)
+{
+    SetRecord({0x00, 0x00, 0x00, 0x00});
+    for (const wchar_t* name : {L"Administrator", L"administrator", L"ADMINISTRATOR"}) {
+        SCOPED_TRACE(Narrow(name));
+        SetEnvironmentVariableW(L"USERNAME", name);
+        EXPECT_EQ(1603, RunInstallAction(L"KvInstallAction.exe -install"));
+    }
+    EXPECT_EQ(0u, messageBoxes.size());
+    EXPECT_EQ((Entries{kUnsupported, kUnsupported, kUnsupported}), ReadSetupLog(SetupLogPath()));
+}
+
+TEST_F(InstallSequenceTest, AFailedTaskFailsTheInstallAndKeepsTheControlPanelItem)
+{
+    CreateSetupLogCopyFolder();
+    Inject("ts.TaskFolder.RegisterTaskDefinition", E_ACCESSDENIED);
+
+    EXPECT_EQ(1603, RunInstallAction(L"KvInstallAction.exe -install"));
+
+    Entries expected = {"AddTaskScheduler(): Error saveing the Task (80070005)", kTaskFailed};
+    EXPECT_EQ(expected, ReadSetupLog(SetupLogPath()));
+    EXPECT_EQ(expected, ReadSetupLog(SetupLogCopyPath()));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kItemClassKey));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kItemNamespaceKey));
+    EXPECT_EQ(0u, messageBoxes.size());
+}
+
+TEST_F(InstallSequenceTest, UninstallClearsTheModeBytesAndRemovesEverything)
+{
+    SetRecord({0x01, 0x01, 0x00, 0x5A});
+    ASSERT_EQ(0, RunInstallAction(L"KvInstallAction.exe -install"));
+    ASSERT_TRUE(Registered());
+    SecuritySpy spy;
+    ASSERT_TRUE(spy.Installed());
+
+    EXPECT_EQ(0, RunInstallAction(L"KvInstallAction.exe -uninstall"));
+
+    EXPECT_EQ("01 00 00 5A", simfw::FormatBytes(Record()));
+    EXPECT_EQ("1 1 2", Machine().Get("last.wmi.commands")) << "install read, uninstall read and write";
+    EXPECT_EQ("UI1[4@0] 01 00 00 5A", Machine().Get("last.wmi.in.vrqBData"));
+    // The write reuses the read's security set-up; the task step has its own.
+    ASSERT_EQ(2u, spy.Calls().size());
+    EXPECT_EQ(2u, spy.Calls()[0].authnLevel);
+    EXPECT_EQ(6u, spy.Calls()[1].authnLevel);
+    EXPECT_TRUE(NothingRegistered());
+    EXPECT_EQ(Entries{}, ReadSetupLog(SetupLogPath()));
+    EXPECT_TRUE(ThreadHasNoApartment());
+}
+
+TEST_F(InstallSequenceTest, UninstallAfterAFailedReadWritesNothingAndGoesOn)
+{
+    SetRecord({0x01, 0x01, 0x00, 0x5A});
+    ASSERT_EQ(0, RunInstallAction(L"KvInstallAction.exe -install"));
+    for (const char* point : {"wmi.connect", "wmi.get.Data", "wmi.exec"}) {
+        SCOPED_TRACE(point);
+        Set("last.wmi.commands", "");
+        Inject(point, WBEM_E_FAILED, 1);
+
+        EXPECT_EQ(0, RunInstallAction(L"KvInstallAction.exe /uninstall"));
+
+        EXPECT_EQ("01 01 00 5A", simfw::FormatBytes(Record())) << "bytes 0 and 3 would have been lost";
+        EXPECT_EQ(0, Machine().Has("last.wmi.write.bytes"));
+        EXPECT_TRUE(NothingRegistered());
+        ASSERT_EQ(0, RunInstallAction(L"KvInstallAction.exe -install"));
+    }
+}
+
+TEST_F(InstallSequenceTest, UninstallOfAnUntouchedMachineAndOfAFailingSchedulerExitsWith0)
+{
+    SetRecord({0x01, 0x00, 0x00, 0x00});
+    EXPECT_EQ(0, RunInstallAction(L"KvInstallAction.exe -uninstall"));
+    EXPECT_TRUE(NothingRegistered());
+    EXPECT_EQ(Entries{}, ReadSetupLog(SetupLogPath()));
+
+    ASSERT_EQ(0, RunInstallAction(L"KvInstallAction.exe -install"));
+    Inject("ts.TaskService.Connect", E_ACCESSDENIED);
+    EXPECT_EQ(0, RunInstallAction(L"KvInstallAction.exe -uninstall"));
+    EXPECT_EQ(Entries{"DeleteTaskScheduler(): ITaskService::Connect failed (80070005)"}, ReadSetupLog(SetupLogPath()));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kItemClassKey)) << "the Control Panel item goes anyway";
+}
+
+TEST_F(InstallSequenceTest, AnUnknownSwitchDoesNothing)
+{
+    for (const wchar_t* line : {L"KvInstallAction.exe", L"KvInstallAction.exe -uninstal", L"KvInstallAction.exe -?"}) {
+        EXPECT_EQ(0, RunInstallAction(line)) << Narrow(line);
+    }
+    EXPECT_EQ(0, Counter("wmi.connect"));
+    EXPECT_EQ(0, Counter("objects.created"));
+    EXPECT_FALSE(FileExists(SetupLogPath()));
+    EXPECT_EQ(0u, messageBoxes.size());
+}
