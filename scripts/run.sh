@@ -1,6 +1,10 @@
 #!/bin/bash
-# The run command: installs what is missing, builds everything and starts the
-# tray program under Wine on the simulated firmware.
+# The run command: installs what is missing, builds everything, prepares the
+# Wine prefix with the simulated firmware and starts Kelvane.exe.
+#   With a display ($DISPLAY reachable) the program stays up for a person to
+#   use; it ends with its menu's "Hide".
+#   Without one (or with KV_SCRIPTED=1) a short scripted session runs under
+#   Xvfb and saves a screenshot of each step into build/screenshots.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${KV_BUILD_DIR:-$root/build}
@@ -8,8 +12,24 @@ build=${KV_BUILD_DIR:-$root/build}
 bash "$root/scripts/install-deps.sh"
 bash "$root/scripts/build.sh"
 
-if [ ! -f "$build/Kelvane/Kelvane.exe" ]; then
-    echo "Built the channel, the log, the mode model, the simulated firmware and the tests."
-    echo "Kelvane.exe itself is not part of the build yet: there is nothing to run."
-    exit 0
+winetest_dir="$build/winetest"
+doubles=("$build/doubles/simfirmware.dll" "$build/doubles/simtaskscheduler.dll")
+source "$winetest_dir/wine-env.sh"
+# A fresh session, so that no earlier run's desktop is left on another display.
+timeout 30 wineserver -k 2>/dev/null || true
+
+if [ -z "${KV_SCRIPTED:-}" ] && [ -n "${DISPLAY:-}" ] && timeout 5 xdpyinfo >/dev/null 2>&1; then
+    KV_DISPLAY=$DISPLAY bash "$root/winetest/start-session.sh" "$winetest_dir" "${doubles[@]}"
+    echo "Kelvane runs on the simulated firmware ($WINEPREFIX/drive_c/ProgramData/SimFirmware/machine.txt)."
+    echo "Left-click its icon for the mode panel, right-click for the menu; \"Hide\" ends it."
+    KV_WINE_TIMEOUT=86400 "$winetest_dir/wine-run" "$build/Kelvane/Kelvane.exe"
+    status=$?
+    timeout 30 wineserver -k 2>/dev/null || true
+    exit $status
 fi
+
+bash "$root/winetest/start-session.sh" "$winetest_dir" "${doubles[@]}"
+status=0
+bash "$root/scripts/scripted-session.sh" "$build" || status=$?
+bash "$root/winetest/stop-session.sh" "$winetest_dir"
+exit $status

@@ -238,10 +238,14 @@ TEST_F(ControllerWindowTest, RightClickShowsTheMenuAtTheCursor)
         const UINT ids[] = {40001, 40002, 40003, 40004};
         const wchar_t* texts[] = {L"Set Vorn Kelvane Mode", L"About Vorn Kelvane\u2026",
                                   L"Show Vorn Kelvane icon on Startup", L"Hide"};
+        const bool rtl = IsRightToLeftUi();
         for (size_t item = 0; item < 4; ++item) {
             EXPECT_EQ(ids[item], menu.items[item].id);
-            EXPECT_EQ(std::wstring(texts[item]), menu.items[item].text);
-            EXPECT_EQ(0u, menu.items[item].type & MFT_RIGHTORDER);
+            if (!rtl) {
+                EXPECT_EQ(std::wstring(texts[item]), menu.items[item].text);
+            }
+            EXPECT_FALSE(menu.items[item].text.empty());
+            EXPECT_EQ(rtl ? static_cast<UINT>(MFT_RIGHTORDER) : 0u, menu.items[item].type & MFT_RIGHTORDER);
         }
         EXPECT_TRUE(menu.items[0].state & MFS_DEFAULT);
         EXPECT_FALSE(menu.items[1].state & (MFS_DEFAULT | MFS_CHECKED));
