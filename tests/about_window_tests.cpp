@@ -235,8 +235,9 @@ TEST_F(AboutWindowTest, ButtonsAndCheckBoxFollowTheReadingDirection)
     glyph->GetPixel(6, 6, &centre);
     const int glyphX = aboutLayout.close.left + 6;
     const int otherX = rtl ? 546 : 26;
-    if (centre.GetAlpha() == 255)
+    if (centre.GetAlpha() == 255) {
         EXPECT_EQ(centre.GetValue() & 0xFFFFFF, painted.At(glyphX, 18)) << std::hex << painted.At(glyphX, 18);
+    }
     EXPECT_NE(painted.At(glyphX, 18), painted.At(otherX, 18));
 
     // The check box stands after its label in reading order.
