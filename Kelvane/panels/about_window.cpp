@@ -31,11 +31,6 @@ struct AboutStrings {
 };
 AboutStrings aboutStrings;
 
-bool Contains(const RECT& rect, int x, int y)
-{
-    return rect.left <= x && x <= rect.right && rect.top <= y && y <= rect.bottom;
-}
-
 RECT Grown(const RECT& rect, int by)
 {
     return {rect.left - by, rect.top - by, rect.right + by, rect.bottom + by};

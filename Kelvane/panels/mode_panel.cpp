@@ -32,11 +32,6 @@ struct ModePanelStrings {
 };
 ModePanelStrings panelStrings;
 
-bool Contains(const RECT& rect, int x, int y)
-{
-    return rect.left <= x && x <= rect.right && rect.top <= y && y <= rect.bottom;
-}
-
 int TextWidth(HDC dc, const wchar_t* text)
 {
     SIZE size = {};

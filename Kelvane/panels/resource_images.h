@@ -50,3 +50,9 @@ HFONT CreateUiFont(int height, int weight, BOOL underline);
 
 // True when the user's UI language is Arabic or Hebrew.
 bool IsRightToLeftUi();
+
+// Hit-testing of the drawn windows: a rectangle includes all four edges.
+inline bool Contains(const RECT& rect, int x, int y)
+{
+    return rect.left <= x && x <= rect.right && rect.top <= y && y <= rect.bottom;
+}

@@ -206,58 +206,21 @@ private:
     }
 };
 
-class CaslFactory final : public IClassFactory, private CountedObject {
-public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IClassFactory)
-            return E_NOINTERFACE;
-        *object = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return AddRefCounted(); }
-    STDMETHODIMP_(ULONG) Release() override { return ReleaseCounted(); }
-
-    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (outer)
-            return CLASS_E_NOAGGREGATION;
-
-        Machine machine = Machine::Load();
-        HRESULT failure = machine.TakeFailure("casl.create");
-        if (failure == S_OK)
-            machine.Increment("casl.instances");
-        machine.Save();
-        if (failure != S_OK)
-            return failure;
-
-        CaslCommand* command = new (std::nothrow) CaslCommand;
-        if (!command)
-            return E_OUTOFMEMORY;
-        HRESULT hr = command->QueryInterface(iid, object);
-        command->Release();
-        return hr;
-    }
-    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-};
 
 } // namespace
 
 HRESULT GetCaslClassFactory(REFIID iid, void** object)
 {
-    CaslFactory* factory = new (std::nothrow) CaslFactory;
-    if (!factory)
-        return E_OUTOFMEMORY;
-    HRESULT hr = factory->QueryInterface(iid, object);
-    factory->Release();
-    return hr;
+    return ClassFactory<CaslCommand>::Get(
+        [] {
+            Machine machine = Machine::Load();
+            HRESULT failure = machine.TakeFailure("casl.create");
+            if (failure == S_OK)
+                machine.Increment("casl.instances");
+            machine.Save();
+            return failure;
+        },
+        iid, object);
 }
 
 } // namespace simfw

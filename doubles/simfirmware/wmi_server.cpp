@@ -677,51 +677,13 @@ public:
     }
 };
 
-class LocatorFactory final : public IClassFactory, private CountedObject {
-public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IClassFactory)
-            return E_NOINTERFACE;
-        *object = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return AddRefCounted(); }
-    STDMETHODIMP_(ULONG) Release() override { return ReleaseCounted(); }
-
-    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (outer)
-            return CLASS_E_NOAGGREGATION;
-        if (HRESULT failure = TakeFailure("wmi.create"))
-            return failure;
-        WmiLocator* locator = new (std::nothrow) WmiLocator;
-        if (!locator)
-            return E_OUTOFMEMORY;
-        HRESULT hr = locator->QueryInterface(iid, object);
-        locator->Release();
-        return hr;
-    }
-    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-};
 
 } // namespace
 
 HRESULT GetWmiLocatorClassFactory(REFIID iid, void** object)
 {
-    LocatorFactory* factory = new (std::nothrow) LocatorFactory;
-    if (!factory)
-        return E_OUTOFMEMORY;
-    HRESULT hr = factory->QueryInterface(iid, object);
-    factory->Release();
-    return hr;
+    return simfw::ClassFactory<WmiLocator>::Get(
+        [] { return TakeFailure("wmi.create"); }, iid, object);
 }
 
 } // namespace simfw

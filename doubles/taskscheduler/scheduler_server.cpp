@@ -889,51 +889,13 @@ private:
     bool connected_ = false;
 };
 
-class TaskServiceFactory final : public IClassFactory, private simfw::CountedObject {
-public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IClassFactory)
-            return E_NOINTERFACE;
-        *object = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return AddRefCounted(); }
-    STDMETHODIMP_(ULONG) Release() override { return ReleaseCounted(); }
-
-    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (outer)
-            return CLASS_E_NOAGGREGATION;
-        if (HRESULT failure = Step("create"))
-            return failure;
-        TaskService* service = new (std::nothrow) TaskService;
-        if (!service)
-            return E_OUTOFMEMORY;
-        HRESULT hr = service->QueryInterface(iid, object);
-        service->Release();
-        return hr;
-    }
-    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-};
 
 } // namespace
 
 HRESULT GetTaskSchedulerClassFactory(REFIID iid, void** object)
 {
-    TaskServiceFactory* factory = new (std::nothrow) TaskServiceFactory;
-    if (!factory)
-        return E_OUTOFMEMORY;
-    HRESULT hr = factory->QueryInterface(iid, object);
-    factory->Release();
-    return hr;
+    return simfw::ClassFactory<TaskService>::Get(
+        [] { return Step("create"); }, iid, object);
 }
 
 } // namespace simts
