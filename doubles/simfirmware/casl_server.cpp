@@ -13,23 +13,6 @@ namespace simfw {
 
 namespace {
 
-const char* ApartmentName()
-{
-    APTTYPE type;
-    APTTYPEQUALIFIER qualifier;
-    if (FAILED(CoGetApartmentType(&type, &qualifier)))
-        return "none";
-    switch (type) {
-    case APTTYPE_STA:
-    case APTTYPE_MAINSTA:
-        return "sta";
-    case APTTYPE_MTA:
-        return "mta";
-    default:
-        return "other";
-    }
-}
-
 bool IsScalar(VARTYPE type)
 {
     switch (type) {

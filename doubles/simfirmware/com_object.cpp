@@ -1,5 +1,7 @@
 #include "com_object.h"
 
+#include <objbase.h>
+
 #include "machine_store.h"
 
 namespace simfw {
@@ -11,6 +13,15 @@ LONG liveObjects = 0;
 LONG LiveObjects()
 {
     return liveObjects;
+}
+
+const char* ApartmentName()
+{
+    APTTYPE type;
+    APTTYPEQUALIFIER qualifier;
+    if (FAILED(CoGetApartmentType(&type, &qualifier)))
+        return "none";
+    return type == APTTYPE_MTA ? "mta" : "sta";
 }
 
 CountedObject::CountedObject()

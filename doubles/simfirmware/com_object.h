@@ -13,6 +13,10 @@ namespace simfw {
 // Objects alive in this process (for DllCanUnloadNow).
 LONG LiveObjects();
 
+// The calling thread's COM apartment as the doubles record it: "sta",
+// "mta" or "none".
+const char* ApartmentName();
+
 class CountedObject {
 protected:
     CountedObject();

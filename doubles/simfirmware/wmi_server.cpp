@@ -43,15 +43,6 @@ std::string Narrow(const wchar_t* text)
     return result;
 }
 
-const char* ApartmentName()
-{
-    APTTYPE type;
-    APTTYPEQUALIFIER qualifier;
-    if (FAILED(CoGetApartmentType(&type, &qualifier)))
-        return "none";
-    return type == APTTYPE_MTA ? "mta" : "sta";
-}
-
 std::string Pointer(const void* p)
 {
     return p ? "set" : "null";

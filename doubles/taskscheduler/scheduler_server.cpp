@@ -117,15 +117,6 @@ HRESULT ReturnText(const std::string& text, BSTR* value)
     return text == kNull || *value ? S_OK : E_OUTOFMEMORY;
 }
 
-const char* ApartmentName()
-{
-    APTTYPE type;
-    APTTYPEQUALIFIER qualifier;
-    if (FAILED(CoGetApartmentType(&type, &qualifier)))
-        return "none";
-    return type == APTTYPE_MTA ? "mta" : "sta";
-}
-
 // IUnknown and an IDispatch without type information, for every object.
 template <class Interface>
 class Dispatch : public Interface, protected simfw::CountedObject {
@@ -834,7 +825,7 @@ public:
             machine.Increment("ts.connect");
             machine.Set("last.ts.connect", DescribeVariant(server) + " " + DescribeVariant(user) + " " +
                                                DescribeVariant(domain) + " " + DescribeVariant(password));
-            machine.Set("last.ts.apartment", ApartmentName());
+            machine.Set("last.ts.apartment", simfw::ApartmentName());
         });
         if (HRESULT failure = Step("TaskService.Connect"))
             return failure;
