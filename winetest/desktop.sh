@@ -9,6 +9,13 @@ kv_settings_file="$kv_profile_dir/Kelvane.ini"
 kv_log_file="$kv_profile_dir/Kelvane.log"
 kv_machine_file="$WINEPREFIX/drive_c/ProgramData/SimFirmware/machine.txt"
 
+# kv_set_managed Y|N: whether programs started afterwards hand their windows
+# to the X window manager; Wine reads the value at program start. Keys typed
+# with xdotool reach only a managed window.
+kv_set_managed() {
+    timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d "$1" /f >/dev/null
+}
+
 # kv_wait SECONDS COMMAND...: runs COMMAND every 0.1 s until it succeeds.
 kv_wait() {
     local tries=$(($1 * 10))

@@ -7,6 +7,7 @@ winetest_dir=$1
 shift
 double_dlls=("$@")
 source "$winetest_dir/wine-env.sh"
+source "$(dirname "$0")/desktop.sh"
 log="$winetest_dir/start-session.log"
 
 start_display() {
@@ -62,6 +63,13 @@ start_wine() {
         timeout 60 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
         touch "$WINEPREFIX/.kv-prefix-ready"
     fi
+
+    # Without a window manager Wine waits about 2 s for every hide or destroy
+    # of a managed window; unmanaged windows skip the wait. A person's own
+    # display has a window manager, and typed keys reach only managed windows.
+    local managed=N
+    [ -n "${KV_DISPLAY:-}" ] && managed=Y
+    kv_set_managed "$managed"
 
     # Registered on every run, so that the prefix follows the build. This also
     # brings up the session's own processes before the first test.
