@@ -1,0 +1,27 @@
+#!/bin/bash
+# Builds Kelvane.msi with wixl, then sets in its tables what wixl 0.101 drops.
+# Usage: build-msi.sh VERSION BINDIR OUTPUT.msi
+#   BINDIR holds Kelvane.exe, KvInstallAction.exe, KvPackageActions.dll and
+#   Kelvane.ico; wixl packs files only by relative paths, so it runs there.
+set -euo pipefail
+version=$1
+bindir=$2
+output=$(realpath -m "$3")
+source=$(cd "$(dirname "$0")" && pwd)/Kelvane.wxs
+
+cd "$bindir"
+wixl -a x86 -D Version="$version" -D BinDir=. -o "$output" "$source"
+
+upgrade_code=$(msiinfo export "$output" Property | tr -d '\r' | sed -n 's/^UpgradeCode\t//p')
+[ -n "$upgrade_code" ]
+# Execute="rollback" comes out as an immediate action: the defaults' undo is
+# 1 (DLL) + 0x40 (ignore) + 0x100 (rollback) + 0x400 (in script) + 0x800 (no
+# impersonation). IncludeMaximum is dropped, and Attributes is part of the
+# Upgrade table's key: the row is made again with 1 (migrate features) +
+# 0x100 + 0x200 (both bounds inclusive), so that a rebuild of the installed
+# version replaces it instead of standing beside it.
+msibuild "$output" \
+    -q "UPDATE \`CustomAction\` SET \`Type\` = 3393 WHERE \`Action\` = 'UndoDefaultProfile'" \
+    -q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'WIX_UPGRADE_DETECTED'" \
+    -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMin\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`)
+        VALUES ('$upgrade_code', '0.0.0', '$version', 769, 'WIX_UPGRADE_DETECTED')"
