@@ -1,16 +1,19 @@
 #!/bin/bash
 # A short session with Kelvane.exe on the simulated firmware, as a person
-# would have it: the panel opens, the mode goes to Off and back to On, the
-# About window opens through the link, its check box is toggled, the context
-# menu is shown and "Hide" ends the program. A screenshot of every step goes
+# would have it: msiexec installs Kelvane.msi (Add/Remove Programs' entry is
+# printed), the installed Kelvane.exe starts, the panel opens, the mode goes
+# to Off and back to On, the About window opens through the link, its check
+# box is toggled, the context menu is shown and "Hide" ends the program. A screenshot of every step goes
 # to BUILD/screenshots; the log and the settings file are printed. Ends with
-# 0 only if every step had its effect.
+# 0 only if every step had its effect. The product is removed at the end,
+# since the tests share the prefix.
 # Usage: scripted-session.sh BUILD   (the Wine session must be running)
 set -u
 build=$1
 source "$build/winetest/wine-env.sh"
 kv_desktop_probe="$build/tests/desktop_probe.exe"
 source "$(dirname "$0")/../winetest/desktop.sh"
+source "$(dirname "$0")/package.sh"
 
 shots="$build/screenshots"
 rm -rf "$shots"
@@ -36,7 +39,14 @@ step() {
 kv_reset_machine
 kv_set_machine record "01 01 00 00"
 
-KV_WINE_TIMEOUT=300 "$KV_WINETEST_DIR/wine-run" "$build/Kelvane/Kelvane.exe" >"$build/kelvane-run.log" 2>&1 &
+if ! kv_install_package; then
+    echo "FAIL msiexec could not install $kv_msi (log: $build/msiexec-install.log)"
+    exit 1
+fi
+arp_entry=$(kv_print_arp_entry)
+echo "ok   msiexec installed the package; $arp_entry"
+
+KV_WINE_TIMEOUT=300 "$KV_WINETEST_DIR/wine-run" "$kv_installed_program" >"$build/kelvane-run.log" 2>&1 &
 program=$!
 
 # Under Wine the shell cannot say where the icon is, so the panel opens at
@@ -99,6 +109,8 @@ tr -d '\r' <"$kv_log_file" 2>/dev/null | sed 's/^/    /'
 echo "Kelvane.ini:"
 tr -d '\r' <"$kv_settings_file" 2>/dev/null | sed 's/^/    /'
 echo "Firmware record: $(kv_record)"
+echo "$arp_entry"
+kv_remove_package || { echo "FAIL msiexec could not remove the package (log: $build/msiexec-remove.log)"; failed=$((failed + 1)); }
 echo
 echo "$((steps - failed)) passed, $failed failed"
 [ "$failed" -eq 0 ]
