@@ -36,6 +36,17 @@ const wchar_t* SkipFirstWord(const wchar_t* p)
     return SkipBlanks(p);
 }
 
+// The first later word (after the switch) that starts with the literal.
+const wchar_t* FindLaterWord(const wchar_t* arguments, const wchar_t* literal)
+{
+    int count = lstrlenW(literal);
+    for (const wchar_t* word = SkipFirstWord(arguments ? arguments : L""); *word; word = SkipFirstWord(word)) {
+        if (StartsWithIgnoringCase(word, literal, count))
+            return word;
+    }
+    return nullptr;
+}
+
 void TellUnsupportedUser(const wchar_t* arguments)
 {
     if (LogUserName() != 0) {
@@ -62,17 +73,15 @@ void TellUnsupportedUser(const wchar_t* arguments)
 
 int ReadUiLevel(const wchar_t* arguments)
 {
-    for (const wchar_t* word = SkipFirstWord(arguments ? arguments : L""); *word; word = SkipFirstWord(word)) {
-        if (!StartsWithIgnoringCase(word, L"ui=", 3))
-            continue;
-        int level = 0;
-        const wchar_t* digit = word + 3;
-        for (; *digit >= L'0' && *digit <= L'9' && level < 1000; ++digit)
-            level = level * 10 + (*digit - L'0');
-        // Not a number: as if the word were missing.
-        return digit > word + 3 && *digit <= L' ' ? level : -1;
-    }
-    return -1;
+    const wchar_t* word = FindLaterWord(arguments, L"ui=");
+    if (!word)
+        return -1;
+    int level = 0;
+    const wchar_t* digit = word + 3;
+    for (; *digit >= L'0' && *digit <= L'9' && level < 1000; ++digit)
+        level = level * 10 + (*digit - L'0');
+    // Not a number: as if the word were missing.
+    return digit > word + 3 && *digit <= L' ' ? level : -1;
 }
 
 bool HasVisibleWindowStation()
@@ -160,8 +169,21 @@ int RunInstallSequence(const wchar_t* arguments)
     return exitCode;
 }
 
-int RunUninstallSequence()
+bool IsRollback(const wchar_t* arguments)
 {
+    const wchar_t* word = FindLaterWord(arguments, L"rollback");
+    return word && word[8] <= L' ';
+}
+
+int RunUninstallSequence(const wchar_t* arguments)
+{
+    // Undoing a failed install: it only read the firmware, so the mode stays.
+    if (IsRollback(arguments)) {
+        RemoveControlPanelRegistration();
+        DeleteTaskScheduler();
+        return kExitSuccess;
+    }
+
     uint8_t input[4] = {0, 0, 0, 0};
     uint8_t output[4] = {0, 0, 0, 0};
     BiosWmiConnection connection = {};
@@ -193,7 +215,7 @@ int RunInstallAction(const wchar_t* commandLine)
     case InstallSwitch::Install:
         return RunInstallSequence(arguments);
     case InstallSwitch::Uninstall:
-        return RunUninstallSequence();
+        return RunUninstallSequence(arguments);
     default:
         return kExitSuccess;
     }

@@ -36,4 +36,7 @@ int RunInstallAction(const wchar_t* commandLine);
 // arguments: the argument text, whose later words may say how the
 // installation shows itself (see ReadUiLevel).
 int RunInstallSequence(const wchar_t* arguments = L"");
-int RunUninstallSequence();
+// A later word "rollback" (the package undoing a failed install) removes
+// the registrations only and leaves the firmware's mode as it is.
+bool IsRollback(const wchar_t* arguments);
+int RunUninstallSequence(const wchar_t* arguments = L"");

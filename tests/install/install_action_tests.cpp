@@ -131,6 +131,11 @@ TEST(InstallSwitchTest, TheUiWordAndTheWindowStationDecideTheBox)
             << d.uiLevel << (d.visible ? " visible" : " invisible");
     }
     EXPECT_TRUE(HasVisibleWindowStation()) << "the test session's window station is interactive";
+
+    for (const wchar_t* rollback : {L"-uninstall rollback", L"/uninstall x ROLLBACK"})
+        EXPECT_TRUE(IsRollback(rollback)) << Narrow(rollback);
+    for (const wchar_t* removal : {L"-uninstall", L"-uninstallrollback", L"-uninstall rollbacks", L""})
+        EXPECT_FALSE(IsRollback(removal)) << Narrow(removal);
 }
 
 TEST_F(InstallSequenceTest, ASupportedMachineIsRegisteredAndOnlyTheCopyHearsOfIt)
@@ -228,6 +233,13 @@ TEST_F(InstallSequenceTest, AFailedTaskFailsTheInstallAndKeepsTheControlPanelIte
     EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kItemClassKey));
     EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kItemNamespaceKey));
     EXPECT_EQ(0u, messageBoxes.size());
+
+    // The package's rollback removes what the failed install left, and only that.
+    SetRecord({0x01, 0x01, 0x00, 0x5A});
+    EXPECT_EQ(0, RunInstallAction(L"KvInstallAction.exe -uninstall rollback"));
+    EXPECT_TRUE(NothingRegistered());
+    EXPECT_EQ("01 01 00 5A", simfw::FormatBytes(Record()));
+    EXPECT_EQ(0, Machine().Has("last.wmi.write.bytes")) << "the firmware was written";
 }
 
 TEST_F(InstallSequenceTest, UninstallClearsTheModeBytesAndRemovesEverything)

@@ -100,6 +100,11 @@ protected:
     {
         InstallActionTest::SetUp();
         RemoveEveryProduct();
+        // What an earlier, failed run may have left.
+        for (const wchar_t* name : {L"Kelvane.exe", L"KvInstallAction.exe", L"Kelvane.ini"})
+            DeleteFileW((InstallFolder() + L"\\" + name).c_str());
+        RemoveDirectoryW(InstallFolder().c_str());
+        RemoveDirectoryW((ProgramFilesFolder() + L"\\Quellmark").c_str());
         DeleteFileW(PerUserSettingsPath().c_str());
     }
     void TearDown() override
@@ -174,21 +179,30 @@ TEST_F(PackageTest, InstallsOnASupportedMachineAndIsRemovedWhileKelvaneRuns)
     EXPECT_EQ("01 00 00 5A", simfw::FormatBytes(Record())) << "mode bytes 0 0, bytes 0 and 3 kept";
 }
 
-TEST_F(PackageTest, AnUnsupportedMachineEndsWithNothingAndABoxOnlyWhenInteractive)
+TEST_F(PackageTest, AFailedInstallEndsWithNothingAndABoxOnlyWhenInteractive)
 {
     struct Case {
         const wchar_t* options;
+        std::vector<uint8_t> record;
+        const char* failure;
         bool box;
-        const char* caseLine;
+        const char* lastLine;
     };
     const Case cases[] = {
-        {L"/qn DEFAULTMODE=off", false, "Install: No message box: the installation runs without a user interface.\n"},
-        {L"/qb", true, "Install: Message box shown to the user.\n"},
+        {L"/qn DEFAULTMODE=off", {0x00, 0x01, 0x00, 0x00}, nullptr, false,
+         "Install: No message box: the installation runs without a user interface.\n"},
+        {L"/qb", {0x00, 0x01, 0x00, 0x00}, nullptr, true, "Install: Message box shown to the user.\n"},
+        // The Control Panel item is already registered when the task fails.
+        {L"/qn", {0x01, 0x01, 0x00, 0x00}, "ts.TaskFolder.RegisterTaskDefinition", false,
+         "Install: Failed adding a task to the task scheduler.\n"},
     };
-    SetRecord({0x00, 0x01, 0x00, 0x00});
     for (const Case& c : cases) {
-        SCOPED_TRACE(Narrow(c.options));
+        SCOPED_TRACE(Narrow(c.options) + (c.failure ? " failing " : "") + (c.failure ? c.failure : ""));
+        DeleteFileW(simfw::MachineFilePath().c_str());
         DeleteFileW(SetupLogPath().c_str());
+        SetRecord(c.record);
+        if (c.failure)
+            Inject(c.failure, E_ACCESSDENIED);
 
         ProgramRun run = Msiexec(Install(KV_MSI, c.options));
 
@@ -198,9 +212,9 @@ TEST_F(PackageTest, AnUnsupportedMachineEndsWithNothingAndABoxOnlyWhenInteractiv
             EXPECT_GT(20000u, run.milliseconds) << "a silent install must end within seconds";
         }
         Entries log = ReadSetupLog(SetupLogPath());
-        EXPECT_EQ(c.caseLine, log.empty() ? "<empty log>" : log.back());
+        EXPECT_EQ(c.lastLine, log.empty() ? "<empty log>" : log.back());
         EXPECT_TRUE(NothingOfTheProduct());
-        EXPECT_EQ("00 01 00 00", simfw::FormatBytes(Record()));
+        EXPECT_EQ(0, Machine().Has("last.wmi.write.bytes")) << "the firmware was written";
     }
 }
 
