@@ -116,21 +116,34 @@ bool WriteProfileFile(const std::wstring& path, const Profile& profile)
     return false;
 }
 
-bool ProcessIsElevated()
+// False when the token cannot say: never risk an elevated start.
+bool IsUnelevated(HANDLE token)
 {
-    HANDLE raw = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw))
-        return true; // unknown: never risk an elevated start
-    ScopedKernelHandle token(raw);
     TOKEN_ELEVATION elevation = {};
     DWORD size = 0;
-    if (!GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof(elevation), &size))
-        return true;
-    return elevation.TokenIsElevated != 0;
+    return GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size) &&
+           !elevation.TokenIsElevated;
 }
 
-// The primary token of the desktop shell's process: the user's own rights,
-// whatever rights the installer runs with.
+ScopedKernelHandle OwnToken()
+{
+    HANDLE raw = nullptr;
+    return ScopedKernelHandle(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw) ? raw : nullptr);
+}
+
+// A primary token for CreateProcessWithTokenW.
+ScopedKernelHandle DuplicatePrimary(HANDLE token)
+{
+    HANDLE primary = nullptr;
+    if (!DuplicateTokenEx(token, TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT |
+                                     TOKEN_ADJUST_SESSIONID,
+                          nullptr, SecurityImpersonation, TokenPrimary, &primary))
+        return ScopedKernelHandle();
+    return ScopedKernelHandle(primary);
+}
+
+// The token of the desktop shell's process: the user's own rights, whatever
+// rights the installer runs with.
 ScopedKernelHandle DuplicateShellToken()
 {
     HWND shell = GetShellWindow();
@@ -139,39 +152,22 @@ ScopedKernelHandle DuplicateShellToken()
         return ScopedKernelHandle();
     ScopedKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
     HANDLE raw = nullptr;
-    if (!process || !OpenProcessToken(process.Get(), TOKEN_DUPLICATE, &raw))
+    if (!process || !OpenProcessToken(process.Get(), TOKEN_QUERY | TOKEN_DUPLICATE, &raw))
         return ScopedKernelHandle();
     ScopedKernelHandle token(raw);
-    HANDLE primary = nullptr;
-    if (!DuplicateTokenEx(token.Get(), TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY |
-                                           TOKEN_ADJUST_DEFAULT | TOKEN_ADJUST_SESSIONID,
-                          nullptr, SecurityImpersonation, TokenPrimary, &primary))
-        return ScopedKernelHandle();
-    return ScopedKernelHandle(primary);
+    return IsUnelevated(token.Get()) ? DuplicatePrimary(token.Get()) : ScopedKernelHandle();
 }
 
 // The limited half of an elevated administrator's split token.
 ScopedKernelHandle DuplicateLinkedToken()
 {
-    HANDLE raw = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw))
-        return ScopedKernelHandle();
-    ScopedKernelHandle token(raw);
+    ScopedKernelHandle token = OwnToken();
     TOKEN_LINKED_TOKEN linked = {};
     DWORD size = 0;
-    if (!GetTokenInformation(token.Get(), TokenLinkedToken, &linked, sizeof(linked), &size))
+    if (!token || !GetTokenInformation(token.Get(), TokenLinkedToken, &linked, sizeof(linked), &size))
         return ScopedKernelHandle();
     ScopedKernelHandle limited(linked.LinkedToken);
-    TOKEN_ELEVATION elevation = {};
-    if (!GetTokenInformation(limited.Get(), TokenElevation, &elevation, sizeof(elevation), &size) ||
-        elevation.TokenIsElevated)
-        return ScopedKernelHandle();
-    HANDLE primary = nullptr;
-    if (!DuplicateTokenEx(limited.Get(), TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT |
-                                             TOKEN_ADJUST_SESSIONID,
-                          nullptr, SecurityImpersonation, TokenPrimary, &primary))
-        return ScopedKernelHandle();
-    return ScopedKernelHandle(primary);
+    return IsUnelevated(limited.Get()) ? DuplicatePrimary(limited.Get()) : ScopedKernelHandle();
 }
 
 } // namespace
@@ -335,7 +331,8 @@ extern "C" UINT __stdcall StartKelvaneForUser(MSIHANDLE install)
     PROCESS_INFORMATION started = {};
     BOOL ok = FALSE;
     const wchar_t* how = L"";
-    if (!ProcessIsElevated()) {
+    ScopedKernelHandle own = OwnToken();
+    if (own && IsUnelevated(own.Get())) {
         how = L"as the installing user";
         ok = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
                             &startup, &started);

@@ -143,7 +143,7 @@ protected:
 
 } // namespace
 
-TEST_F(PackageTest, InstallsOnASupportedMachineAndIsRemovedWhileKelvaneRuns)
+TEST_F(PackageTest, InstallsOnASupportedMachineAndIsRepairedAndRemovedWhileKelvaneRuns)
 {
     SetRecord({0x01, 0x01, 0x00, 0x5A});
 
@@ -167,6 +167,12 @@ TEST_F(PackageTest, InstallsOnASupportedMachineAndIsRemovedWhileKelvaneRuns)
     std::string icon = ProductInfo(products[0], INSTALLPROPERTY_PRODUCTICON);
     EXPECT_EQ(ReadFileBytes(WindowsPathOf(KV_PRODUCT_ICON)), ReadFileBytes(std::wstring(icon.begin(), icon.end())))
         << "the Add/Remove Programs icon " << icon << " is not icon group 101's";
+
+    // A repair runs neither action again: both would ask the firmware.
+    Set("last.wmi.commands", "");
+    EXPECT_EQ(0u, Msiexec(Install(KV_MSI, L"/qn REINSTALL=ALL REINSTALLMODE=omus")).exitCode);
+    EXPECT_EQ("", Machine().Get("last.wmi.commands"));
+    EXPECT_TRUE(simts::TaskExists(Machine(), kTaskPath));
 
     RunningProgram kelvane(InstallFolder() + L"\\Kelvane.exe", L"");
     ASSERT_NE(nullptr, WaitForWindow(L"VornKelvane", nullptr, 20000));
