@@ -66,6 +66,18 @@ protected:
             PanelTest::TearDown();
     }
 
+    // The window that the controller's command opened, painted, and where it is.
+    HWND Open(WORD command, RECT& frame)
+    {
+        SendMessageW(controller, WM_COMMAND, command, 0);
+        HWND window = command == ID_SHOWABOUT ? app.aboutWindow : app.modePanelWindow;
+        if (window) {
+            UpdateWindow(window);
+            GetWindowRect(window, &frame);
+        }
+        return window;
+    }
+
     const Expected* expected_ = nullptr;
 };
 
@@ -73,13 +85,9 @@ protected:
 
 TEST_F(ScaledPanelTest, ModePanel)
 {
-    SendMessageW(controller, WM_COMMAND, ID_SHOWMODEPANEL, 0);
-    HWND panel = app.modePanelWindow;
-    ASSERT_TRUE(panel != nullptr);
-    UpdateWindow(panel);
-
     RECT frame;
-    GetWindowRect(panel, &frame);
+    HWND panel = Open(ID_SHOWMODEPANEL, frame);
+    ASSERT_TRUE(panel != nullptr);
     std::printf("mode panel at %u DPI: %s\n", expected_->dpi, Describe(frame).c_str());
     EXPECT_EQ(expected_->panel, Describe(frame));
     const ModePanelLayout& layout = modePanelLayout;
@@ -101,13 +109,9 @@ TEST_F(ScaledPanelTest, ModePanel)
 
 TEST_F(ScaledPanelTest, AboutWindow)
 {
-    SendMessageW(controller, WM_COMMAND, ID_SHOWABOUT, 0);
-    HWND about = app.aboutWindow;
-    ASSERT_TRUE(about != nullptr);
-    UpdateWindow(about);
-
     RECT frame;
-    GetWindowRect(about, &frame);
+    HWND about = Open(ID_SHOWABOUT, frame);
+    ASSERT_TRUE(about != nullptr);
     const int width = frame.right - frame.left;
     const int height = frame.bottom - frame.top;
     std::printf("About window at %u DPI: %dx%d at %ld,%ld\n", expected_->dpi, width, height, frame.left, frame.top);

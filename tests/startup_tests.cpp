@@ -43,6 +43,20 @@ LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
+// A window of the controller's class and title, as a running first instance
+// has; it records the commands it receives.
+HWND CreateFirstInstance()
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = RecordingProc;
+    windowClass.hInstance = app.instance;
+    windowClass.lpszClassName = kControllerClass;
+    if (!RegisterClassW(&windowClass))
+        return nullptr;
+    return CreateWindowExW(0, kControllerClass, L"Vorn Kelvane", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr,
+                           app.instance, nullptr);
+}
+
 } // namespace
 
 TEST_F(StartupTest, NoSystraySwitchEndsAtOnce)
@@ -74,13 +88,7 @@ TEST_F(StartupTest, SwitchesCountOnlyAtTheStart)
 
 TEST_F(StartupTest, SecondInstanceAsksTheFirstToOpenItsPanel)
 {
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = RecordingProc;
-    windowClass.hInstance = app.instance;
-    windowClass.lpszClassName = kControllerClass;
-    ASSERT_TRUE(RegisterClassW(&windowClass));
-    HWND first = CreateWindowExW(0, kControllerClass, L"Vorn Kelvane", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr,
-                                 nullptr, app.instance, nullptr);
+    HWND first = CreateFirstInstance();
     ASSERT_TRUE(first != nullptr);
     received.clear();
 
@@ -271,13 +279,7 @@ TEST_F(StartupTest, SecondInstanceAllowsTheFirstTheForegroundBeforeAsking)
     ImportHook hook("user32.dll", "AllowSetForegroundWindow",
                     reinterpret_cast<const void*>(&RecordAllowSetForegroundWindow));
     ASSERT_TRUE(hook.Installed());
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = RecordingProc;
-    windowClass.hInstance = app.instance;
-    windowClass.lpszClassName = kControllerClass;
-    ASSERT_TRUE(RegisterClassW(&windowClass));
-    HWND first = CreateWindowExW(0, kControllerClass, L"Vorn Kelvane", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr,
-                                 nullptr, app.instance, nullptr);
+    HWND first = CreateFirstInstance();
     ASSERT_TRUE(first != nullptr);
     received.clear();
     allowed.clear();
