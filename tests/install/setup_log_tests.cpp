@@ -82,21 +82,47 @@ struct RemovesPlanted {
     ~RemovesPlanted() { RemovePlanted(); }
 };
 
-// Wine reports a final path that differs only for a link it follows itself:
-// this answers for one of the two logs as if a link had led elsewhere.
+// Answers that Wine cannot be made to give (a final path elsewhere, a failed
+// look-up, a reparse point at the log's own name), for one of the two logs.
+enum class Answer { Plain, Elsewhere, Unknown, ReparsePoint };
+Answer answer = Answer::Plain;
+const wchar_t* answeredLog = nullptr;
 ImportHook* finalPathHook = nullptr;
-const wchar_t* redirectedLog = nullptr;
+ImportHook* informationHook = nullptr;
 
-DWORD WINAPI AnswerElsewhere(HANDLE file, LPWSTR path, DWORD size, DWORD flags)
+DWORD OriginalFinalPath(HANDLE file, LPWSTR path, DWORD size, DWORD flags)
 {
-    DWORD length = finalPathHook->Original<decltype(&GetFinalPathNameByHandleW)>()(file, path, size, flags);
+    return finalPathHook->Original<decltype(&GetFinalPathNameByHandleW)>()(file, path, size, flags);
+}
+
+bool IsAnsweredLog(HANDLE file)
+{
+    wchar_t path[MAX_PATH + 4];
+    DWORD length = answer == Answer::Plain ? 0 : OriginalFinalPath(file, path, ARRAYSIZE(path), 0);
+    return length > 4 && length < ARRAYSIZE(path) && lstrcmpiW(path + 4, answeredLog) == 0;
+}
+
+DWORD WINAPI AnswerFinalPath(HANDLE file, LPWSTR path, DWORD size, DWORD flags)
+{
     const wchar_t elsewhere[] = L"\\\\?\\C:\\planted\\KelvaneSetup.log";
-    if (!redirectedLog || length <= 4 || length >= size || lstrcmpiW(path + 4, redirectedLog) != 0)
-        return length;
+    if ((answer != Answer::Elsewhere && answer != Answer::Unknown) || !IsAnsweredLog(file))
+        return OriginalFinalPath(file, path, size, flags);
+    if (answer == Answer::Unknown) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
+    }
     if (size < ARRAYSIZE(elsewhere))
         return ARRAYSIZE(elsewhere);
     lstrcpyW(path, elsewhere);
     return ARRAYSIZE(elsewhere) - 1;
+}
+
+BOOL WINAPI AnswerInformation(HANDLE file, BY_HANDLE_FILE_INFORMATION* info)
+{
+    BOOL found = informationHook->Original<decltype(&GetFileInformationByHandle)>()(file, info);
+    if (found && answer == Answer::ReparsePoint && IsAnsweredLog(file))
+        info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    return found;
 }
 
 } // namespace
@@ -263,32 +289,44 @@ TEST_F(SetupLogTest, PlantedLinksLeaveTheirTargetsAloneAndTheSequencesEndAsBefor
     const std::string refused = "WriteSetupLogCopy(): No copy written, C:\\System.sav\\Logs\\KelvaneSetup.log ";
     const std::string link = refused + "is reached through a link\n";
     const std::string names = refused + "has 2 hard links\n";
+    const std::string unknown = refused + "could not be checked (5)\n";
+    const std::string reparse = refused + "is not a regular file\n";
     const std::string probe = "Install: probe\n";
     const std::string big(2 * 1024 * 1024, 'x');
     const std::string victim = "victim\r\n";
     const std::string untouched = "<no prefix> victim\n";
     const Entries copied = {"Install: Custom Setup completed successfully.\n", probe};
     const std::wstring userLog = SetupLogPath();
-    enum Plant { CopyFolderLink, CopyName, UserName, CopyElsewhere, UserElsewhere };
+    enum Plant { CopyFolderLink, CopyName, UserName, Answered };
     struct Case {
         const char* name;
         Plant plant;
+        Answer answer;            // for the target, when Answered
         const wchar_t* target;    // what must stay as it was
         const std::string* bytes; // its content; null: it must not come to exist
         Entries user, copy;       // the copy is not read through a link
     };
     const Case cases[] = {
-        {"copy folder linked to a 2 MiB log", CopyFolderLink, kPlantedLog, &big, {link, probe, link}, {}},
-        {"copy folder linked to an empty folder", CopyFolderLink, kPlantedLog, nullptr, {link, probe, link}, {}},
-        {"copy with a second name outside", CopyName, kVictim, &victim, {names, probe, names}, {untouched}},
-        {"copy whose final path is elsewhere", CopyElsewhere, kSetupLogCopyPath, &victim, {link, probe, link},
+        {"copy folder linked to a 2 MiB log", CopyFolderLink, Answer::Plain, kPlantedLog, &big, {link, probe, link}, {}},
+        {"copy folder linked to an empty folder", CopyFolderLink, Answer::Plain, kPlantedLog, nullptr,
+         {link, probe, link}, {}},
+        {"copy with a second name outside", CopyName, Answer::Plain, kVictim, &victim, {names, probe, names},
          {untouched}},
-        {"per-user log with a second name outside", UserName, kVictim, &victim, {untouched}, copied},
-        {"per-user log whose final path is elsewhere", UserElsewhere, userLog.c_str(), &victim, {untouched}, copied},
+        {"copy whose final path is elsewhere", Answered, Answer::Elsewhere, kSetupLogCopyPath, &victim,
+         {link, probe, link}, {untouched}},
+        {"copy whose final path is unknown", Answered, Answer::Unknown, kSetupLogCopyPath, &victim,
+         {unknown, probe, unknown}, {untouched}},
+        {"copy that is a reparse point", Answered, Answer::ReparsePoint, kSetupLogCopyPath, &victim,
+         {reparse, probe, reparse}, {untouched}},
+        {"per-user log with a second name outside", UserName, Answer::Plain, kVictim, &victim, {untouched}, copied},
+        {"per-user log whose final path is elsewhere", Answered, Answer::Elsewhere, userLog.c_str(), &victim,
+         {untouched}, copied},
     };
-    ImportHook hook("kernel32.dll", "GetFinalPathNameByHandleW", reinterpret_cast<const void*>(&AnswerElsewhere));
-    finalPathHook = &hook;
-    ASSERT_TRUE(hook.Installed());
+    ImportHook pathHook("kernel32.dll", "GetFinalPathNameByHandleW", reinterpret_cast<const void*>(&AnswerFinalPath));
+    ImportHook infoHook("kernel32.dll", "GetFileInformationByHandle", reinterpret_cast<const void*>(&AnswerInformation));
+    finalPathHook = &pathHook;
+    informationHook = &infoHook;
+    ASSERT_TRUE(pathHook.Installed() && infoHook.Installed());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         RemovesPlanted planted;
@@ -304,14 +342,15 @@ TEST_F(SetupLogTest, PlantedLinksLeaveTheirTargetsAloneAndTheSequencesEndAsBefor
         if (c.plant == CopyName || c.plant == UserName) {
             ASSERT_TRUE(CreateHardLinkW(c.plant == CopyName ? kSetupLogCopyPath : userLog.c_str(), kVictim, nullptr));
         }
-        redirectedLog = c.plant == CopyElsewhere ? kSetupLogCopyPath : c.plant == UserElsewhere ? userLog.c_str() : nullptr;
+        answer = c.answer;
+        answeredLog = c.target;
 
         EXPECT_EQ(0, RunInstallAction(L"KvInstallAction.exe -install"));
         EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kItemClassKey));
         EXPECT_EQ(0, RunInstallAction(L"KvInstallAction.exe -uninstall"));
         EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kItemClassKey));
         WriteBothSetupLogs(probe.c_str());
-        redirectedLog = nullptr;
+        answer = Answer::Plain;
 
         EXPECT_EQ(c.bytes != nullptr, FileExists(c.target));
         EXPECT_TRUE(!c.bytes || ReadFileBytes(c.target) == *c.bytes) << ReadFileBytes(c.target).size() << " bytes";
