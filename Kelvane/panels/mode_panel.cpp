@@ -54,7 +54,7 @@ int MeasureWidestLabel(HWND window, UINT dpi)
     ScopedSelection selection(dc.Get(), font.Get());
     int on = TextWidth(dc.Get(), panelStrings.on);
     int off = TextWidth(dc.Get(), panelStrings.off);
-    return MulDiv(on > off ? on : off, kBaseDpi, dpi);
+    return MulDiv(on > off ? on : off, static_cast<int>(kBaseDpi), static_cast<int>(dpi));
 }
 
 // Sizes the panel and its rounded region for dpi; flags as SetWindowPos's.
