@@ -1,7 +1,7 @@
 // The drawn windows at other display scales. DisplayScale.* starts this
 // program again with Wine's display scale (LogPixels, read at a program's
-// start) at 144 and 192 DPI, where ScaledWindowsTest.* runs (and skips
-// anywhere else); WM_DPICHANGED is sent to open windows in-process.
+// start) at 144 and 192 DPI, where the disabled ScaledWindowsTest.* runs;
+// WM_DPICHANGED is sent to open windows in-process.
 #include <windows.h>
 
 #include <algorithm>
@@ -62,7 +62,8 @@ long RunAtDisplayScale(DWORD dpi)
     SetEnvironmentVariableW(kDpiVariable, std::to_wstring(dpi).c_str());
     wchar_t self[MAX_PATH] = L"";
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    long code = RunningProgram(self, L"--gtest_filter=ScaledWindowsTest.*").WaitForExit(90000);
+    long code = RunningProgram(self, L"--gtest_filter=ScaledWindowsTest.* --gtest_also_run_disabled_tests")
+                    .WaitForExit(90000);
     SetEnvironmentVariableW(kDpiVariable, nullptr);
     if (had)
         RegSetValueExW(key.Get(), L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&before), sizeof(before));
@@ -80,7 +81,7 @@ protected:
         for (const Scaled& each : kScaled)
             scaled_ = each.dpi == wcstoul(value, nullptr, 10) ? &each : scaled_;
         if (!scaled_)
-            GTEST_SKIP() << "runs in the process that DisplayScale.* starts";
+            GTEST_SKIP() << "runs only in the process that DisplayScale.* starts";
         // Per monitor v2, as Kelvane's manifest asks.
         using SetAwareness = BOOL(WINAPI*)(HANDLE);
         auto setAwareness = FindSystemFunction<SetAwareness>(L"user32.dll", "SetProcessDpiAwarenessContext");
@@ -105,7 +106,8 @@ TEST(DisplayScale, WindowsAt144And192Dpi)
         EXPECT_EQ(0, RunAtDisplayScale(dpi)) << dpi << " DPI; the scaled cases' output says what failed";
 }
 
-TEST_F(ScaledWindowsTest, SizesPlacesAndHits)
+// Disabled: it needs the process that DisplayScale.* starts.
+TEST_F(ScaledWindowsTest, DISABLED_SizesPlacesAndHits)
 {
     ASSERT_EQ(scaled_->dpi, DpiForWindow(controller)) << "Wine's display scale";
     SendMessageW(controller, WM_COMMAND, ID_SHOWMODEPANEL, 0);
