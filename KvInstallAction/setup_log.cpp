@@ -1,6 +1,5 @@
 #include "setup_log.h"
 
-#include <shlobj.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -14,22 +13,8 @@ const wchar_t kSetupLogCopyPath[] = L"C:\\System.sav\\Logs\\KelvaneSetup.log";
 
 namespace {
 
-const wchar_t* const kSetupFolderLevels[] = {L"Quellmark", L"Vorn Kelvane"};
-
 // Room for 256 characters and the terminator; a longer name does not fit.
 constexpr DWORD kUserNameBuffer = 257;
-
-bool GetLocalAppDataFolder(wchar_t (&path)[MAX_PATH])
-{
-    return SHGetSpecialFolderPathW(nullptr, path, CSIDL_LOCAL_APPDATA, FALSE) != FALSE;
-}
-
-void EnsureSetupFolder()
-{
-    wchar_t base[MAX_PATH];
-    if (GetLocalAppDataFolder(base))
-        EnsureFolderLevels(base, kSetupFolderLevels, ARRAYSIZE(kSetupFolderLevels));
-}
 
 // The name as the log shows it: each UTF-16 unit cut to its low byte.
 void NarrowToLowBytes(const wchar_t* wide, char* narrow, size_t size)
@@ -193,18 +178,12 @@ void LogRefusedCopy(Refusal refusal, DWORD detail)
 
 bool GetSetupLogPath(wchar_t (&path)[MAX_PATH])
 {
-    if (!GetLocalAppDataFolder(path))
-        return false;
-    for (const wchar_t* level : kSetupFolderLevels) {
-        if (!AppendPathPiece(path, level))
-            return false;
-    }
-    return AppendPathPiece(path, L"KelvaneSetup.log");
+    return GetProductDataFilePath(path, L"KelvaneSetup.log");
 }
 
 int WriteSetupLog(const char* message)
 {
-    EnsureSetupFolder();
+    EnsureProductDataFolder();
 
     wchar_t path[MAX_PATH];
     if (!GetSetupLogPath(path))
