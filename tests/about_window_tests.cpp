@@ -249,3 +249,60 @@ TEST_F(AboutWindowTest, ButtonsAndCheckBoxFollowTheReadingDirection)
         EXPECT_GT(532 - 18, aboutLayout.checkBox.right) << "left of a label that ends at 532";
     }
 }
+
+TEST_F(AboutWindowTest, EveryWayOutOfADragEndsIt)
+{
+    struct Case {
+        const char* name;
+        UINT message;
+        int x, y;
+        bool staysOpen;
+    };
+    const Case cases[] = {
+        {"release over close", WM_LBUTTONUP, 546, 18, true},
+        {"release over minimize", WM_LBUTTONUP, 520, 18, true},
+        {"release over the check box", WM_LBUTTONUP, -1, -1, true},
+        {"capture taken elsewhere", WM_CAPTURECHANGED, 0, 0, true},
+        {"Escape", WM_KEYDOWN, 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HWND about = OpenAbout();
+        Press(about, 200, 100);
+        ASSERT_EQ(AboutDrag, aboutState.pressTarget);
+        POINT box = CheckBoxCentre();
+        if (c.message == WM_LBUTTONUP)
+            Release(about, c.x < 0 ? box.x : c.x, c.y < 0 ? box.y : c.y);
+        else if (c.message == WM_CAPTURECHANGED)
+            SendMessageW(about, WM_CAPTURECHANGED, 0, 0);
+        else
+            SendMessageW(about, WM_KEYDOWN, VK_ESCAPE, 0);
+
+        EXPECT_EQ(AboutNothing, aboutState.pressTarget);
+        EXPECT_EQ(nullptr, GetCapture());
+        EXPECT_EQ(c.staysOpen, IsWindow(about) != FALSE);
+        EXPECT_EQ(1, app.showAtStartup) << "nothing toggled";
+        if (!IsWindow(about))
+            continue;
+        EXPECT_FALSE(IsIconic(about)) << "nothing minimized";
+        // With no button held the window no longer follows the pointer.
+        RECT before = WindowRect();
+        Move(about, 300, 200);
+        EXPECT_EQ(Describe(before), Describe(WindowRect()));
+        DestroyWindow(about);
+    }
+}
+
+TEST_F(AboutWindowTest, EachWindowStartsWithNothingHeld)
+{
+    HWND first = OpenAbout();
+    Press(first, 546, 18);
+    Move(first, 520, 18, MK_LBUTTON);
+    aboutState.minimizeLook = Hover;
+    DestroyWindow(first);
+
+    OpenAbout();
+    EXPECT_EQ(AboutNothing, aboutState.pressTarget);
+    EXPECT_EQ(Normal, aboutState.closeLook);
+    EXPECT_EQ(Normal, aboutState.minimizeLook);
+}

@@ -266,3 +266,98 @@ TEST_F(ControllerWindowTest, OtherIconEvents)
     EXPECT_EQ(Lines{"NIM_MODIFY size 956 id 0 flags 0x80"}, shell.Described());
     EXPECT_TRUE(shell.menus.empty());
 }
+
+namespace {
+
+const std::string kAddOff = "NIM_ADD size 956 id 0 flags 0x87 callback 0x8001 tip 'Vorn Kelvane - Off' icon";
+const char kReadFailed[] = "GetThermalControl(): Get ThermalDiags.ThermalControl Failed 0x8004CAFE\n";
+
+class ResumeTest : public ControllerWindowTest {
+protected:
+    // A controller started with the firmware at On and these settings; then
+    // the machine slept, and its firmware woke with the record afterSleep.
+    void StartAndSleep(const char* settings, const std::vector<uint8_t>& afterSleep)
+    {
+        DeleteFileW(DiagnosticLogPath().c_str());
+        WriteSettingsFile(settings);
+        SetRecord({0x01, 0x01, 0x00, 0x00});
+        ASSERT_NE(-1, InitThermalControl());
+        ASSERT_TRUE(CreateController() != nullptr);
+        SetRecord(afterSleep);
+        shell.calls.clear();
+    }
+    void Power(WPARAM event) { SendMessageW(window_, WM_POWERBROADCAST, event, 0); }
+};
+
+} // namespace
+
+TEST_F(ResumeTest, BringsTheFirmwareInLineWithTheSettingsOnce)
+{
+    struct Case {
+        const char* settings;
+        const char* record;
+        long writes;
+        std::string icon;
+    };
+    const Case cases[] = {
+        {"autostart=on\r\nmode=on\r\n", "01 01 00 00", 1, kAddOn},   // the firmware reset the mode
+        {"autostart=on\r\nmode=off\r\n", "01 00 00 00", 0, kAddOff}, // nothing to change
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.settings);
+        StartAndSleep(c.settings, {0x01, 0x00, 0x00, 0x00});
+        const long writes = Counter("casl.write");
+
+        Power(PBT_APMRESUMEAUTOMATIC);
+
+        EXPECT_EQ(c.record, simfw::FormatBytes(Record()));
+        EXPECT_EQ(c.writes, Counter("casl.write") - writes);
+        EXPECT_EQ(c.settings, ReadSettingsFile());
+        EXPECT_EQ((Lines{kDelete, c.icon}), shell.Described());
+        // The user's wake-up after the same resume is no second resume; the
+        // next sleep's is.
+        const long reads = Counter("casl.read");
+        Power(PBT_APMRESUMESUSPEND);
+        EXPECT_EQ(reads, Counter("casl.read"));
+        Power(PBT_APMSUSPEND);
+        Power(PBT_APMRESUMESUSPEND);
+        EXPECT_LT(reads, Counter("casl.read"));
+        EXPECT_EQ(Lines{}, ReadLogMessages());
+        DestroyWindow(window_);
+    }
+}
+
+TEST_F(ResumeTest, RetriesASilentFirmwareFromATimer)
+{
+    struct Case {
+        int failedReads; // 0: the firmware never answers
+        int ticks;
+        const char* record;
+    };
+    const Case cases[] = {
+        {2, 2, "01 01 00 00"}, // answers at the second retry: the saved mode goes back
+        {0, 6, "01 00 00 00"}, // six retries, then the last known state stands
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failedReads);
+        StartAndSleep("autostart=on\r\nmode=on\r\n", {0x01, 0x00, 0x00, 0x00});
+        Inject("casl.read", static_cast<HRESULT>(0x8004CAFE), c.failedReads);
+
+        Power(PBT_APMRESUMEAUTOMATIC);
+        // The retry timer runs (10 s); its ticks are sent here instead.
+        EXPECT_TRUE(KillTimer(window_, RESUME_RETRY_TIMER));
+        SetTimer(window_, RESUME_RETRY_TIMER, 60000, nullptr);
+        for (int tick = 0; tick < c.ticks; ++tick) {
+            EXPECT_EQ(Lines{}, shell.Described()) << "nothing until the firmware answers or the retries end";
+            SendMessageW(window_, WM_TIMER, RESUME_RETRY_TIMER, 0);
+        }
+
+        EXPECT_EQ(c.record, simfw::FormatBytes(Record()));
+        EXPECT_EQ((Lines{kDelete, kAddOn}), shell.Described());
+        EXPECT_FALSE(KillTimer(window_, RESUME_RETRY_TIMER)) << "the retries are over";
+        EXPECT_EQ(Lines(c.failedReads ? c.failedReads : 7, kReadFailed), ReadLogMessages()) << "one per failed read";
+        EXPECT_EQ(0, retryWaits) << "no pause on the window's thread";
+        Inject("casl.read", S_OK);
+        DestroyWindow(window_);
+    }
+}

@@ -341,3 +341,33 @@ TEST_F(ModePanelTest, CommandAfterEscapeOpensANewPanel)
 
     EXPECT_TRUE(IsWindowVisible(app.modePanelWindow));
 }
+
+TEST_F(ModePanelTest, EachPanelStartsWithNothingHeld)
+{
+    HWND first = OpenPanel();
+    Press(first, 75, 108);
+    ASSERT_EQ(Pressed, modePanelState.linkLook);
+    SendMessageW(first, WM_KEYDOWN, VK_ESCAPE, 0);
+
+    OpenPanel();
+    EXPECT_EQ(PanelNothing, modePanelState.pressTarget);
+    EXPECT_EQ(Normal, modePanelState.linkLook);
+}
+
+TEST_F(ModePanelTest, CloseRequestOfAGonePanelLeavesItsSuccessorOpen)
+{
+    HWND first = OpenPanel();
+    // Losing activation asks to close; Escape destroys the panel before the
+    // controller reads the request, and a second start opens a new panel.
+    SendMessageW(first, WM_ACTIVATE, WA_INACTIVE, 0);
+    SendMessageW(first, WM_KEYDOWN, VK_ESCAPE, 0);
+    SendMessageW(controller, WM_COMMAND, ID_SHOWMODEPANEL, 0);
+    HWND second = app.modePanelWindow;
+    ASSERT_NE(first, second);
+
+    PumpMessages();
+
+    EXPECT_TRUE(IsWindowVisible(second));
+    EXPECT_EQ(second, app.modePanelWindow);
+    EXPECT_EQ(1, app.canShowModePanel);
+}

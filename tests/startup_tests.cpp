@@ -9,6 +9,7 @@
 
 #include "app_state.h"
 #include "cooling_mode.h"
+#include "import_hook.h"
 #include "log_reader.h"
 #include "settings_file.h"
 #include "startup.h"
@@ -42,6 +43,20 @@ LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
+// A window of the controller's class and title, as a running first instance
+// has; it records the commands it receives.
+HWND CreateFirstInstance()
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = RecordingProc;
+    windowClass.hInstance = app.instance;
+    windowClass.lpszClassName = kControllerClass;
+    if (!RegisterClassW(&windowClass))
+        return nullptr;
+    return CreateWindowExW(0, kControllerClass, L"Vorn Kelvane", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr,
+                           app.instance, nullptr);
+}
+
 } // namespace
 
 TEST_F(StartupTest, NoSystraySwitchEndsAtOnce)
@@ -73,13 +88,7 @@ TEST_F(StartupTest, SwitchesCountOnlyAtTheStart)
 
 TEST_F(StartupTest, SecondInstanceAsksTheFirstToOpenItsPanel)
 {
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = RecordingProc;
-    windowClass.hInstance = app.instance;
-    windowClass.lpszClassName = kControllerClass;
-    ASSERT_TRUE(RegisterClassW(&windowClass));
-    HWND first = CreateWindowExW(0, kControllerClass, L"Vorn Kelvane", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr,
-                                 nullptr, app.instance, nullptr);
+    HWND first = CreateFirstInstance();
     ASSERT_TRUE(first != nullptr);
     received.clear();
 
@@ -249,4 +258,37 @@ TEST_F(StartupTest, ReconnectWithoutSettingsTurnsOn)
     EXPECT_EQ(1, app.showAtStartup);
     EXPECT_EQ("01 01 00 00", FirmwareRecord());
     EXPECT_EQ("autostart=on\r\nmode=on\r\n", ReadSettingsFile());
+}
+
+namespace {
+
+// What AllowSetForegroundWindow was given, and how many commands the first
+// instance had received by then.
+std::vector<std::string> allowed;
+
+BOOL WINAPI RecordAllowSetForegroundWindow(DWORD process)
+{
+    allowed.push_back(std::to_string(process) + " after " + std::to_string(received.size()) + " commands");
+    return TRUE;
+}
+
+} // namespace
+
+TEST_F(StartupTest, SecondInstanceAllowsTheFirstTheForegroundBeforeAsking)
+{
+    ImportHook hook("user32.dll", "AllowSetForegroundWindow",
+                    reinterpret_cast<const void*>(&RecordAllowSetForegroundWindow));
+    ASSERT_TRUE(hook.Installed());
+    HWND first = CreateFirstInstance();
+    ASSERT_TRUE(first != nullptr);
+    received.clear();
+    allowed.clear();
+
+    EXPECT_EQ(0, RunKelvane(app.instance, L""));
+
+    // The running instance is this test process.
+    EXPECT_EQ(Lines{std::to_string(GetCurrentProcessId()) + " after 0 commands"}, allowed);
+    EXPECT_EQ(1u, received.size());
+    DestroyWindow(first);
+    UnregisterClassW(kControllerClass, app.instance);
 }

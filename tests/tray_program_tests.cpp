@@ -193,3 +193,22 @@ TEST_F(TrayProgramTest, FirmwareAnsweringOnTheSecondTry)
         PostMessageW(window, WM_COMMAND, ID_HIDE, 0);
     EXPECT_EQ(0, program.WaitForExit(10000));
 }
+
+TEST_F(TrayProgramTest, ResumePutsTheSavedModeBackIntoTheFirmware)
+{
+    WriteSettingsFile("autostart=on\r\nmode=on\r\n");
+    RunningProgram program(KelvaneExe(), L"/byrunkey");
+    HWND window = StartAndFindWindow(program);
+    ASSERT_TRUE(window != nullptr);
+
+    // The firmware woke with its mode reset; the system says it resumed.
+    SetRecord({0x01, 0x00, 0x00, 0x00});
+    PostMessageW(window, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+    PostMessageW(window, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
+    PostMessageW(window, WM_COMMAND, ID_HIDE, 0);
+
+    EXPECT_EQ(0, program.WaitForExit(10000));
+    EXPECT_EQ("01 01 00 00", simfw::FormatBytes(Record()));
+    EXPECT_EQ(1, Counter("casl.write")) << "one resume, one write";
+    EXPECT_EQ(Lines{kWineUnregisterLine}, ReadLogMessages());
+}

@@ -16,16 +16,19 @@ struct AboutState {
     POINT dragAnchor;
 };
 
-// Client pixels; every rectangle includes all four of its edges.
+// Client pixels at the window's display scale; every rectangle includes all
+// four of its edges.
 struct AboutLayout {
     RECT close, closeHit;
     RECT minimize, minimizeHit;
     RECT checkBox; // recomputed at every paint
+    UINT dpi;      // the display scale the figures are for
 };
 
 extern AboutState aboutState;
 extern AboutLayout aboutLayout;
 
+// At 96 DPI; like every figure of the window, scaled with the display.
 constexpr int kAboutWidth = 572;
 constexpr int kAboutHeight = 458;
 

@@ -28,8 +28,9 @@ enum ImageRole {
     kImageRoleCount
 };
 
-// PNG resource id of each role.
+// PNG resource id of each role, and of its double-size picture.
 extern const WORD kImageResourceIds[kImageRoleCount];
+extern const WORD kLargeImageResourceIds[kImageRoleCount];
 
 enum ButtonLook { Normal = 0, Hover = 1, Pressed = 2 };
 
@@ -45,8 +46,26 @@ void DeleteImage(Gdiplus::Image* image);
 // nothing and the paint goes on.
 void DrawImageInto(Gdiplus::Graphics& graphics, Gdiplus::Image* image, int x, int y, int width, int height);
 
+// The picture a window at dpi draws for role: above 125 % the double-size
+// one (all twelve are loaded the first time one is wanted), else, or when
+// it could not be loaded, the loaded one of the controller.
+Gdiplus::Image* PictureFor(ImageRole role, UINT dpi);
+
+// Frees both sets of pictures; the large ones may be loaded again later.
+void DeleteAllPictures();
+
+// Pictures scaled up for a display above 96 DPI are smoothed.
+void SetPictureQuality(Gdiplus::Graphics& graphics, UINT dpi);
+
 // The one way the drawn windows make fonts; the face comes from string 128.
 HFONT CreateUiFont(int height, int weight, BOOL underline);
+
+// Width of the text in the font selected into dc.
+int TextWidth(HDC dc, const wchar_t* text);
+
+// Gives a drawn button its look and repaints its rectangle (no erase) only
+// when the look changed.
+void SetButtonLook(HWND window, ButtonLook& look, ButtonLook value, const RECT& rect);
 
 // True when the user's UI language is Arabic or Hebrew.
 bool IsRightToLeftUi();

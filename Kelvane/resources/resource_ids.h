@@ -51,6 +51,21 @@
 #define IDP_PANEL_BACKGROUND        135
 #define IDP_ABOUT_BACKGROUND        136
 
+// The twelve drawn pictures again at double size, for display scales above
+// 125 %: each id is its picture's id plus 100.
+#define IDP_RADIO_SELECTED_2X       216
+#define IDP_RADIO_UNSELECTED_2X     219
+#define IDP_CHECKBOX_UNCHECKED_2X   223
+#define IDP_CHECKBOX_CHECKED_2X     224
+#define IDP_CLOSE_NORMAL_2X         225
+#define IDP_CLOSE_PRESSED_2X        226
+#define IDP_CLOSE_HOVER_2X          228
+#define IDP_MINIMIZE_NORMAL_2X      229
+#define IDP_MINIMIZE_PRESSED_2X     230
+#define IDP_MINIMIZE_HOVER_2X       231
+#define IDP_PANEL_BACKGROUND_2X     235
+#define IDP_ABOUT_BACKGROUND_2X     236
+
 // The debug menu; never shown.
 #define IDM_DEBUG                   107
 #define ID_POSTWMISTATIONARY        40005

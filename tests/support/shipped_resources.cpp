@@ -64,7 +64,8 @@ const std::vector<StringCapacity>& ShippedStrings()
 
 const std::vector<ShippedPicture>& ShippedPictures()
 {
-    // In the order the controller window loads them, then the three it never loads.
+    // In the order the controller window loads them, then the three it never
+    // loads, then the double-size set.
     static const std::vector<ShippedPicture> pictures = {
         {IDP_PANEL_BACKGROUND, 150, 130, true},
         {IDP_RADIO_SELECTED, 16, 16, true},
@@ -81,6 +82,19 @@ const std::vector<ShippedPicture>& ShippedPictures()
         {IDP_NOTEBOOK_STATIONARY, 183, 121, false},
         {IDP_NOTEBOOK_MOBILE, 183, 121, false},
         {IDP_NOTEBOOK_BOTH, 183, 121, false},
+        // The twelve drawn ones again at double size, for scales above 125 %.
+        {IDP_PANEL_BACKGROUND_2X, 300, 260, true},
+        {IDP_RADIO_SELECTED_2X, 32, 32, true},
+        {IDP_RADIO_UNSELECTED_2X, 32, 32, true},
+        {IDP_ABOUT_BACKGROUND_2X, 1148, 916, true},
+        {IDP_CHECKBOX_CHECKED_2X, 36, 36, true},
+        {IDP_CHECKBOX_UNCHECKED_2X, 40, 40, true},
+        {IDP_CLOSE_NORMAL_2X, 24, 24, true},
+        {IDP_CLOSE_PRESSED_2X, 24, 24, true},
+        {IDP_CLOSE_HOVER_2X, 24, 24, true},
+        {IDP_MINIMIZE_NORMAL_2X, 24, 8, true},
+        {IDP_MINIMIZE_PRESSED_2X, 24, 8, true},
+        {IDP_MINIMIZE_HOVER_2X, 24, 8, true},
     };
     return pictures;
 }
