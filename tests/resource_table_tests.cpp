@@ -112,6 +112,8 @@ TEST(StringTable, EnglishTextsAreTheProgramsOwn)
         {IDS_ABOUT_TITLE, "About Vorn Kelvane"},
         {IDS_VERSION, "Version 2.2"},
         {IDS_FONT_FACE, "Arial"},
+        {IDS_MINIMIZE_BUTTON, "Minimize"},
+        {IDS_CLOSE_BUTTON, "Close"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.text, Utf8(EnglishText(c.id))) << "string " << c.id;
