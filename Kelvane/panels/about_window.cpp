@@ -3,14 +3,18 @@
 #include <windowsx.h>
 
 #include "app_state.h"
+#include "high_contrast.h"
+#include "panel_accessible.h"
 #include "resource_ids.h"
 #include "scoped_gdi.h"
 #include "settings_file.h"
 
 AboutState aboutState = {AboutNothing, Normal, Normal, {0, 0}};
-AboutLayout aboutLayout = {
+const AboutLayout kDefaultAboutLayout = {
     {540, 12, 552, 24}, {536, 8, 556, 28}, {514, 12, 526, 24}, {510, 8, 530, 28}, {302, 427, 320, 445},
+    {40, 62, 532, 82}, {40, 86, 532, 175}, {145, 193, 532, 299}, {145, 317, 532, 423},
 };
+AboutLayout aboutLayout = kDefaultAboutLayout;
 
 namespace {
 
@@ -30,11 +34,6 @@ struct AboutStrings {
     wchar_t version[100];
 };
 AboutStrings aboutStrings;
-
-RECT Grown(const RECT& rect, int by)
-{
-    return {rect.left - by, rect.top - by, rect.right + by, rect.bottom + by};
-}
 
 void LoadAboutStrings()
 {
@@ -80,6 +79,7 @@ void OnCreate(HWND window)
     }
     aboutLayout.closeHit = Grown(aboutLayout.close, 4);
     aboutLayout.minimizeHit = Grown(aboutLayout.minimize, 4);
+    ResetKeyboardFocus(window, aboutAccess, 0);
 }
 
 void DrawLine(HDC dc, int x, int y, const wchar_t* text)
@@ -111,25 +111,26 @@ void OnPaint(HWND window)
     DrawImageInto(graphics, app.images[minimizeImages[aboutState.minimizeLook]], layout.minimize.left,
                   layout.minimize.top + 8, 12, 4);
 
+    FillInSystemColours(dc, {0, 0, kAboutWidth, kAboutHeight});
     SetBkMode(dc, TRANSPARENT);
     {
         ScopedFont font(CreateUiFont(20, FW_BOLD, FALSE));
         ScopedSelection selection(dc, font.Get());
-        SetTextColor(dc, kTitleColour);
+        SetTextColor(dc, LookColour(kTitleColour, COLOR_WINDOWTEXT));
         SetTextAlign(dc, lineAlign);
-        DrawLine(dc, rtl ? 532 : 40, 62, s.title);
+        DrawLine(dc, rtl ? layout.title.right : layout.title.left, layout.title.top, s.title);
     }
     {
         ScopedFont font(CreateUiFont(16, FW_NORMAL, FALSE));
         ScopedSelection selection(dc, font.Get());
-        SetTextColor(dc, kHeadingColour);
+        SetTextColor(dc, LookColour(kHeadingColour, COLOR_WINDOWTEXT));
         SetTextAlign(dc, TA_LEFT | TA_TOP);
-        DrawParagraph(dc, {40, 86, 532, 175}, s.description, paragraph);
+        DrawParagraph(dc, layout.description, s.description, paragraph);
     }
     {
         ScopedFont font(CreateUiFont(16, FW_BOLD, FALSE));
         ScopedSelection selection(dc, font.Get());
-        SetTextColor(dc, kHeadingColour);
+        SetTextColor(dc, LookColour(kHeadingColour, COLOR_WINDOWTEXT));
         SetTextAlign(dc, lineAlign);
         DrawLine(dc, rtl ? 532 : 145, 175, s.onHeading);
         DrawLine(dc, rtl ? 532 : 145, 299, s.offHeading);
@@ -137,16 +138,16 @@ void OnPaint(HWND window)
     {
         ScopedFont font(CreateUiFont(14, FW_NORMAL, FALSE));
         ScopedSelection selection(dc, font.Get());
-        SetTextColor(dc, kSectionColour);
+        SetTextColor(dc, LookColour(kSectionColour, COLOR_WINDOWTEXT));
         SetTextAlign(dc, TA_LEFT | TA_TOP);
-        DrawParagraph(dc, {145, 193, 532, 299}, s.onText, paragraph);
-        DrawParagraph(dc, {145, 317, 532, 423}, s.offText, paragraph);
+        DrawParagraph(dc, layout.onText, s.onText, paragraph);
+        DrawParagraph(dc, layout.offText, s.offText, paragraph);
     }
     int labelWidth;
     {
         ScopedFont font(CreateUiFont(16, FW_NORMAL, FALSE));
         ScopedSelection selection(dc, font.Get());
-        SetTextColor(dc, kFootColour);
+        SetTextColor(dc, LookColour(kFootColour, COLOR_WINDOWTEXT));
         SIZE size = {};
         GetTextExtentPoint32W(dc, s.startupLabel, lstrlenW(s.startupLabel), &size);
         labelWidth = size.cx;
@@ -159,6 +160,8 @@ void OnPaint(HWND window)
     layout.checkBox.right = layout.checkBox.left + 18;
     DrawImageInto(graphics, app.images[app.showAtStartup ? CheckBoxChecked : CheckBoxUnchecked], layout.checkBox.left,
                   427, 18, 18);
+    DrawAboutControlsInSystemColours(dc);
+    DrawFocusCue(dc, aboutAccess);
 }
 
 // Sets a button's look and repaints it if the look changed.
@@ -221,6 +224,14 @@ void OnMouseMove(HWND window, int x, int y)
         SetLook(window, state.minimizeLook, Normal, layout.minimize);
 }
 
+void ToggleStartupCheckBox(HWND window)
+{
+    app.showAtStartup = app.showAtStartup ? 0 : 1;
+    SetProfile();
+    InvalidateRect(window, &aboutLayout.checkBox, FALSE);
+    NotifyElementState(window, AboutCheckBoxElement);
+}
+
 void OnLeftButtonUp(HWND window, int x, int y)
 {
     AboutState& state = aboutState;
@@ -240,9 +251,7 @@ void OnLeftButtonUp(HWND window, int x, int y)
     } else if (Contains(layout.checkBox, x, y)) {
         if (state.pressTarget == AboutCheckBox) {
             state.pressTarget = AboutNothing;
-            app.showAtStartup = app.showAtStartup ? 0 : 1;
-            SetProfile();
-            InvalidateRect(window, &layout.checkBox, FALSE);
+            ToggleStartupCheckBox(window);
         }
     } else {
         if (state.pressTarget == AboutDrag) {
@@ -253,7 +262,45 @@ void OnLeftButtonUp(HWND window, int x, int y)
     }
 }
 
+// Tab order: the check box, the minimize button, the close button, round
+// again; Space does what a click does, and Enter on a button too.
+void OnKeyDown(HWND window, WPARAM key)
+{
+    const int order[] = {AboutCheckBoxElement, AboutMinimizeElement, AboutCloseElement};
+    const int stops = ARRAYSIZE(order);
+    const int focus = aboutAccessState.focus;
+    int at = -1;
+    for (int i = 0; i < stops; ++i)
+        if (order[i] == focus)
+            at = i;
+    ShowFocusCue(window, aboutAccess);
+    if (key == VK_TAB) {
+        const bool back = GetKeyState(VK_SHIFT) < 0;
+        const int next = at < 0 ? (back ? stops - 1 : 0) : (at + (back ? stops - 1 : 1)) % stops;
+        MoveKeyboardFocus(window, aboutAccess, order[next]);
+    } else if (key == VK_SPACE || (key == VK_RETURN && focus != AboutCheckBoxElement)) {
+        ActivateAboutElement(window, focus);
+    }
+}
+
 } // namespace
+
+void ActivateAboutElement(HWND window, int element)
+{
+    switch (element) {
+    case AboutCheckBoxElement:
+        ToggleStartupCheckBox(window);
+        break;
+    case AboutMinimizeElement:
+        aboutState.minimizeLook = Normal;
+        ShowWindow(window, SW_MINIMIZE);
+        break;
+    case AboutCloseElement:
+        aboutState.closeLook = Normal;
+        DestroyWindow(window);
+        break;
+    }
+}
 
 void ShowAboutWindow(HWND owner)
 {
@@ -292,6 +339,7 @@ LRESULT CALLBACK AboutWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 
     case WM_DESTROY:
         app.aboutWindow = nullptr;
+        EndAccess(aboutAccess);
         return 0;
 
     case WM_PAINT:
@@ -304,7 +352,21 @@ LRESULT CALLBACK AboutWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_KEYDOWN:
         if (wParam == VK_ESCAPE)
             DestroyWindow(window);
+        else
+            OnKeyDown(window, wParam);
         return 0;
+
+    case WM_ACTIVATEELEMENT:
+        ActivateAboutElement(window, static_cast<int>(wParam));
+        return 0;
+
+    case WM_GETOBJECT:
+        return AnswerGetObject(window, aboutAccess, wParam, lParam);
+
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+        InvalidateRect(window, nullptr, FALSE);
+        break;
 
     // Button presses read the coordinates unsigned, moves signed: a captured
     // drag may leave the window.
@@ -322,6 +384,7 @@ LRESULT CALLBACK AboutWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 
     case WM_STARTUPFLAGCHANGED:
         InvalidateRect(window, &aboutLayout.checkBox, FALSE);
+        NotifyElementState(window, AboutCheckBoxElement);
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);

@@ -21,13 +21,23 @@ struct AboutLayout {
     RECT close, closeHit;
     RECT minimize, minimizeHit;
     RECT checkBox; // recomputed at every paint
+    // The text: the title's line (anchored at its left, or its right when
+    // the reading is right to left) and the three paragraphs' boxes.
+    RECT title;
+    RECT description;
+    RECT onText;
+    RECT offText;
 };
 
 extern AboutState aboutState;
 extern AboutLayout aboutLayout;
+extern const AboutLayout kDefaultAboutLayout;
 
 constexpr int kAboutWidth = 572;
 constexpr int kAboutHeight = 458;
+
+// Does what a click on the element (the check box or a button) does.
+void ActivateAboutElement(HWND window, int element);
 
 // Restores the About window, or creates it centred in the work area.
 void ShowAboutWindow(HWND owner);

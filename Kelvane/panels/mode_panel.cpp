@@ -4,7 +4,9 @@
 
 #include "about_window.h"
 #include "app_state.h"
+#include "high_contrast.h"
 #include "notification_icon.h"
+#include "panel_accessible.h"
 #include "resource_ids.h"
 #include "scoped_gdi.h"
 #include "settings_file.h"
@@ -43,6 +45,8 @@ void InvalidateRadios(HWND window)
 {
     InvalidateRect(window, &modePanelLayout.onRadio, FALSE);
     InvalidateRect(window, &modePanelLayout.offRadio, FALSE);
+    NotifyElementState(window, PanelOnElement);
+    NotifyElementState(window, PanelOffElement);
 }
 
 // Shell_NotifyIconGetRect and CalculatePopupWindowPosition are Windows 7
@@ -55,6 +59,11 @@ Function FindSystemFunction(const wchar_t* dll, const char* name)
 {
     HMODULE module = GetModuleHandleW(dll);
     return module ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+}
+
+int RadioOf(KelvaneMode mode)
+{
+    return mode == On ? PanelOnElement : PanelOffElement;
 }
 
 int MeasureWidestLabel(HWND window)
@@ -87,6 +96,7 @@ void OnCreate(HWND window)
     modePanelState.shownMode = GetKelvaneMode();
     modePanelState.autoCloseArmed = true;
     SetTimer(window, kAutoCloseTimer, kAutoCloseMilliseconds, nullptr);
+    ResetKeyboardFocus(window, modePanelAccess, RadioOf(modePanelState.shownMode));
 }
 
 void DrawLink(HDC dc)
@@ -95,7 +105,7 @@ void DrawLink(HDC dc)
     const bool hover = modePanelState.linkLook == Hover;
     ScopedFont font(CreateUiFont(14, FW_NORMAL, hover));
     ScopedSelection selection(dc, font.Get());
-    SetTextColor(dc, modePanelState.linkLook == Normal ? kLinkColour : kLinkActiveColour);
+    SetTextColor(dc, LookColour(modePanelState.linkLook == Normal ? kLinkColour : kLinkActiveColour, COLOR_HOTLIGHT));
     TextOutW(dc, layout.aboutAnchor.x, layout.aboutAnchor.y, panelStrings.about, lstrlenW(panelStrings.about));
 }
 
@@ -114,13 +124,15 @@ void OnPaint(HWND window)
                       layout.onRadio.top, 16, 16);
         DrawImageInto(graphics, app.images[on ? RadioUnselected : RadioSelected], layout.offRadio.left,
                       layout.offRadio.top, 16, 16);
+        FillInSystemColours(dc, background);
+        DrawModePanelRadiosInSystemColours(dc);
 
         UINT previousAlign = SetTextAlign(dc, IsRightToLeftUi() ? TA_CENTER | TA_RTLREADING : TA_CENTER);
         SetBkMode(dc, TRANSPARENT);
         {
             ScopedFont labels(CreateUiFont(16, FW_NORMAL, FALSE));
             ScopedSelection selection(dc, labels.Get());
-            SetTextColor(dc, kLabelColour);
+            SetTextColor(dc, LookColour(kLabelColour, COLOR_WINDOWTEXT));
             TextOutW(dc, layout.onAnchor.x, layout.onAnchor.y, panelStrings.on, lstrlenW(panelStrings.on));
             TextOutW(dc, layout.offAnchor.x, layout.offAnchor.y, panelStrings.off, lstrlenW(panelStrings.off));
         }
@@ -134,6 +146,7 @@ void OnPaint(HWND window)
         }
         DrawLink(dc);
         SetTextAlign(dc, previousAlign);
+        DrawFocusCue(dc, modePanelAccess);
     }
     // Applied only once the new choice is on screen.
     PostMessageW(window, WM_PANELAPPLYMODE, 0, 0);
@@ -219,12 +232,49 @@ void OnLeftButtonUp(HWND window, int x, int y)
     }
 }
 
+// Tab and Shift+Tab go between the radio group, entered at the shown
+// mode's radio, and the link; the arrows between the radios; Space and
+// Enter do what a click does.
+void OnKeyDown(HWND window, WPARAM key)
+{
+    StopAutoClose(window);
+    ShowFocusCue(window, modePanelAccess);
+    const int focus = panelAccessState.focus;
+    const bool onRadio = focus == PanelOnElement || focus == PanelOffElement;
+    switch (key) {
+    case VK_TAB:
+        MoveKeyboardFocus(window, modePanelAccess, onRadio ? PanelLinkElement : RadioOf(modePanelState.shownMode));
+        break;
+    case VK_LEFT:
+    case VK_RIGHT:
+    case VK_UP:
+    case VK_DOWN:
+        if (onRadio)
+            MoveKeyboardFocus(window, modePanelAccess, focus == PanelOnElement ? PanelOffElement : PanelOnElement);
+        break;
+    case VK_SPACE:
+    case VK_RETURN:
+        ActivatePanelElement(window, focus);
+        break;
+    }
+}
+
 void AskOwnerToClose(HWND window)
 {
     PostMessageW(GetParent(window), WM_PANELCLOSED, 0, 0);
 }
 
 } // namespace
+
+void ActivatePanelElement(HWND window, int element)
+{
+    if (element == PanelOnElement)
+        ShowModeIfNew(window, On);
+    else if (element == PanelOffElement)
+        ShowModeIfNew(window, Off);
+    else if (element == PanelLinkElement)
+        ShowAboutWindow(app.controllerWindow);
+}
 
 void ComputeModePanelLayout(int widestLabel, ModePanelLayout& layout)
 {
@@ -311,7 +361,30 @@ LRESULT CALLBACK ModePanelProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_KEYDOWN:
         if (wParam == VK_ESCAPE)
             DestroyWindow(window);
+        else
+            OnKeyDown(window, wParam);
         return 0;
+
+    case WM_SYSKEYDOWN:
+        StopAutoClose(window);
+        break;
+
+    case WM_ACTIVATEELEMENT:
+        StopAutoClose(window);
+        ActivatePanelElement(window, static_cast<int>(wParam));
+        return 0;
+
+    case WM_GETOBJECT:
+        return AnswerGetObject(window, modePanelAccess, wParam, lParam);
+
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+        InvalidateRect(window, nullptr, TRUE);
+        break;
+
+    case WM_DESTROY:
+        EndAccess(modePanelAccess);
+        break;
 
     case WM_TIMER:
         if (wParam == kAutoCloseTimer) {

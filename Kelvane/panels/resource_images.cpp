@@ -93,6 +93,8 @@ void DeleteImage(Gdiplus::Image* image)
 void DrawImageInto(Gdiplus::Graphics& graphics, Gdiplus::Image* image, int x, int y, int width, int height)
 {
     // GdipDrawImageRect; a null image fails there and draws nothing.
+    if (IsHighContrast())
+        return;
     graphics.DrawImage(image, static_cast<Gdiplus::REAL>(x), static_cast<Gdiplus::REAL>(y),
                        static_cast<Gdiplus::REAL>(width), static_cast<Gdiplus::REAL>(height));
 }
@@ -109,4 +111,17 @@ bool IsRightToLeftUi()
 {
     LANGID primary = GetUserDefaultUILanguage() & 0x3FF;
     return primary == LANG_ARABIC || primary == LANG_HEBREW;
+}
+
+bool IsHighContrast()
+{
+    HIGHCONTRASTW contrast = {};
+    contrast.cbSize = sizeof(contrast);
+    return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0) &&
+           (contrast.dwFlags & HCF_HIGHCONTRASTON);
+}
+
+COLORREF LookColour(COLORREF own, int systemColour)
+{
+    return IsHighContrast() ? GetSysColor(systemColour) : own;
 }
