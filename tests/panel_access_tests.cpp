@@ -316,14 +316,21 @@ TEST_F(AccessTest, HighContrastDrawsWithTheSystemColours)
     HWND about = app.aboutWindow;
     UpdateWindow(about);
     UpdateWindow(panel);
-    const uint32_t window = Rgb(COLOR_WINDOW);
-    EXPECT_NE(window, CaptureWindow(panel).At(5, 60)) << "the picture, before";
+    const uint32_t before = CaptureWindow(panel).At(5, 60);
 
     SimulateSystemSettings(true, false);
-    RECT update;
-    EXPECT_TRUE(GetUpdateRect(panel, &update, FALSE)) << "WM_SETTINGCHANGE repaints the panel";
-    EXPECT_TRUE(GetUpdateRect(about, &update, FALSE)) << "and the About window";
+    EXPECT_EQ(0x000000u, Rgb(COLOR_WINDOW)) << "the scheme's colours";
+    for (HWND drawn : {panel, about}) {
+        RECT update;
+        ValidateRect(drawn, nullptr);
+        SendMessageW(drawn, WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
+        EXPECT_TRUE(GetUpdateRect(drawn, &update, FALSE)) << "WM_SETTINGCHANGE repaints";
+        ValidateRect(drawn, nullptr);
+        SendMessageW(drawn, WM_SYSCOLORCHANGE, 0, 0);
+        EXPECT_TRUE(GetUpdateRect(drawn, &update, FALSE)) << "WM_SYSCOLORCHANGE repaints";
+    }
 
+    const uint32_t window = Rgb(COLOR_WINDOW);
     Capture p = CaptureWindow(panel);
     const RECT& on = modePanelLayout.onRadio;
     const RECT& off = modePanelLayout.offRadio;
@@ -340,9 +347,7 @@ TEST_F(AccessTest, HighContrastDrawsWithTheSystemColours)
     EXPECT_TRUE(Holds(a, aboutLayout.close, GetSysColor(COLOR_WINDOWTEXT)));
     EXPECT_TRUE(Holds(a, aboutLayout.checkBox, GetSysColor(COLOR_HIGHLIGHT))) << "the tick";
 
-    ValidateRect(panel, nullptr);
-    SendMessageW(panel, WM_SYSCOLORCHANGE, 0, 0);
-    EXPECT_TRUE(GetUpdateRect(panel, &update, FALSE)) << "WM_SYSCOLORCHANGE repaints too";
     SimulateSystemSettings(false, false);
-    EXPECT_NE(window, CaptureWindow(panel).At(5, 60)) << "the picture, after";
+    EXPECT_EQ(before, CaptureWindow(panel).At(5, 60)) << "the picture again";
+    EXPECT_EQ(0xFFFFFFu, Rgb(COLOR_WINDOW)) << "the old colours again";
 }

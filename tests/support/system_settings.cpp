@@ -14,6 +14,26 @@ std::unique_ptr<ImportHook> hook;
 DWORD contrastFlags = 0;
 BOOL keyboardCues = FALSE;
 
+// Switching high contrast on brings its colour scheme, as on Windows: here
+// the colours of "High Contrast Black"; switching off brings the old ones back.
+const INT kSchemeElements[] = {COLOR_WINDOW, COLOR_WINDOWTEXT, COLOR_HIGHLIGHT, COLOR_HIGHLIGHTTEXT, COLOR_HOTLIGHT};
+const COLORREF kHighContrastBlack[] = {RGB(0, 0, 0), RGB(255, 255, 255), RGB(26, 235, 255), RGB(0, 0, 0),
+                                       RGB(255, 255, 0)};
+COLORREF savedColours[ARRAYSIZE(kSchemeElements)];
+bool schemeApplied = false;
+
+void ApplyScheme(bool on)
+{
+    if (on == schemeApplied)
+        return;
+    if (on) {
+        for (size_t i = 0; i < ARRAYSIZE(kSchemeElements); ++i)
+            savedColours[i] = GetSysColor(kSchemeElements[i]);
+    }
+    SetSysColors(ARRAYSIZE(kSchemeElements), kSchemeElements, on ? kHighContrastBlack : savedColours);
+    schemeApplied = on;
+}
+
 BOOL CALLBACK SendSettingChange(HWND window, LPARAM action)
 {
     SendMessageW(window, WM_SETTINGCHANGE, static_cast<WPARAM>(action), 0);
@@ -34,6 +54,7 @@ BOOL WINAPI SimulatedSystemParametersInfo(UINT action, UINT size, void* value, U
             return TRUE;
         }
         contrastFlags = contrast->dwFlags;
+        ApplyScheme((contrastFlags & HCF_HIGHCONTRASTON) != 0);
         if (flags & SPIF_SENDCHANGE)
             EnumThreadWindows(GetCurrentThreadId(), SendSettingChange, SPI_SETHIGHCONTRAST);
         return TRUE;
@@ -63,6 +84,7 @@ void SimulateSystemSettings(bool highContrast, bool cues)
 
 void EndSystemSettings()
 {
+    ApplyScheme(false);
     hook.reset();
     contrastFlags = 0;
     keyboardCues = FALSE;
