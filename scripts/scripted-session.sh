@@ -45,6 +45,16 @@ program=$!
 panel="150x130+0+0"
 step 01-panel "the mode panel opens on start, mode On" kv_wait 30 kv_has_window "$panel"
 
+# What a screen reader reads in the panel, asked from another process.
+panel_reads() {
+    local tree
+    tree=$(kv_probe accessible VornKelvanePopup)
+    grep -q '^On|radio button|.*checked' <<<"$tree" && grep -q '^Off|radio button|' <<<"$tree" &&
+        grep -q '^About|link|' <<<"$tree"
+}
+step 01b-panel-reader "a screen reader client reads On, Off and About" kv_wait 10 panel_reads
+kv_probe accessible VornKelvanePopup | sed 's/^/     /'
+
 kv_click 100 80
 step 02-mode-off "the Off radio switches the firmware and the settings file" \
     kv_wait 10 kv_record_is "01 00 00 00"
@@ -69,6 +79,15 @@ if [ -n "$box" ]; then
     kv_click $(($1 + 9)) $(($2 + 9))
 fi
 step 05-check-box "the check box clears the start-up flag" kv_wait 10 kv_settings_are "autostart=off" "mode=on"
+
+about_reads() {
+    local tree
+    tree=$(kv_probe accessible VornKelvaneAbout)
+    grep -q '^About Vorn Kelvane|static text|read only,|$' <<<"$tree" && grep -q '^Show Vorn Kelvane icon on Startup|check button|focusable,|Check$' <<<"$tree" &&
+        grep -q '^Minimize|push button|' <<<"$tree" && grep -q '^Close|push button|' <<<"$tree"
+}
+step 05a-about-reader "a screen reader client reads the About window, check box cleared" kv_wait 10 about_reads
+kv_probe accessible VornKelvaneAbout | cut -c1-100 | sed 's/^/     /'
 
 # High contrast: Wine 8 keeps no such switch for a program to read, so a
 # viewer built from the same drawing code switches it inside its own
