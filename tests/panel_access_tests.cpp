@@ -205,7 +205,11 @@ TEST_F(AccessTest, KeysDriveThePanelToOffAndBack)
 
     EXPECT_EQ("01 01 00 00", simfw::FormatBytes(Record()));
     EXPECT_EQ("autostart=on\r\nmode=on\r\n", ReadSettingsFile());
-    EXPECT_EQ((Lines{"focus 1", "focus 2", "state 1", "state 2", "focus 1", "state 1", "state 2"}), events);
+    Press(panel, modePanelLayout.offRadio.left, modePanelLayout.offRadio.top);
+    Release(panel, 0, 0);
+    PumpMessages();
+    EXPECT_EQ(PanelOffElement, panelAccessState.focus) << "a press gives the focus";
+    EXPECT_EQ((Lines{"focus 1", "focus 2", "state 1", "state 2", "focus 1", "state 1", "state 2", "focus 2"}), events);
     EXPECT_EQ((Lines{"NIM_MODIFY size 956 id 0 flags 0x86 tip 'Vorn Kelvane - Off' icon",
                      "NIM_MODIFY size 956 id 0 flags 0x86 tip 'Vorn Kelvane - On' icon"}),
               shell.Described());

@@ -57,6 +57,19 @@ void LoadAboutStrings()
         LoadStringW(app.instance, entry.id, entry.buffer, entry.capacity);
 }
 
+int AboutElementOf(int pressTarget)
+{
+    switch (pressTarget) {
+    case AboutClose:
+        return AboutCloseElement;
+    case AboutMinimize:
+        return AboutMinimizeElement;
+    case AboutCheckBox:
+        return AboutCheckBoxElement;
+    }
+    return 0;
+}
+
 void OnCreate(HWND window)
 {
     LoadAboutStrings();
@@ -339,8 +352,11 @@ LRESULT CALLBACK AboutWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 
     case WM_DESTROY:
         app.aboutWindow = nullptr;
-        EndAccess(aboutAccess);
         return 0;
+
+    case WM_NCDESTROY:
+        EndAccess(aboutAccess);
+        break;
 
     case WM_PAINT:
         OnPaint(window);
@@ -372,6 +388,7 @@ LRESULT CALLBACK AboutWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     // drag may leave the window.
     case WM_LBUTTONDOWN:
         OnLeftButtonDown(window, LOWORD(lParam), HIWORD(lParam));
+        FocusPressedElement(window, aboutAccess, AboutElementOf(aboutState.pressTarget));
         return 0;
 
     case WM_LBUTTONUP:

@@ -61,6 +61,19 @@ Function FindSystemFunction(const wchar_t* dll, const char* name)
     return module ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
 }
 
+int PanelElementOf(int pressTarget)
+{
+    switch (pressTarget) {
+    case PanelOnRadio:
+        return PanelOnElement;
+    case PanelOffRadio:
+        return PanelOffElement;
+    case PanelLink:
+        return PanelLinkElement;
+    }
+    return 0;
+}
+
 int RadioOf(KelvaneMode mode)
 {
     return mode == On ? PanelOnElement : PanelOffElement;
@@ -382,7 +395,7 @@ LRESULT CALLBACK ModePanelProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         InvalidateRect(window, nullptr, TRUE);
         break;
 
-    case WM_DESTROY:
+    case WM_NCDESTROY:
         EndAccess(modePanelAccess);
         break;
 
@@ -404,6 +417,7 @@ LRESULT CALLBACK ModePanelProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 
     case WM_LBUTTONDOWN:
         OnLeftButtonDown(window, LOWORD(lParam), HIWORD(lParam));
+        FocusPressedElement(window, modePanelAccess, PanelElementOf(modePanelState.pressTarget));
         return 0;
 
     case WM_LBUTTONUP:

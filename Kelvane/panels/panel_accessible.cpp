@@ -105,6 +105,15 @@ void InvalidateCue(HWND window, const DrawnWindow& drawn)
     }
 }
 
+// Repaints the old and the new cue and tells assistive technology.
+void SetFocusElement(HWND window, const DrawnWindow& drawn, int element)
+{
+    InvalidateCue(window, drawn);
+    drawn.state->focus = element;
+    InvalidateCue(window, drawn);
+    NotifyWinEvent(EVENT_OBJECT_FOCUS, window, OBJID_CLIENT, element);
+}
+
 LONG liveObjects = 0;
 
 // One window's client area for assistive technology: the window itself is
@@ -458,13 +467,16 @@ void ShowFocusCue(HWND window, const DrawnWindow& drawn)
     }
 }
 
+void FocusPressedElement(HWND window, const DrawnWindow& drawn, int element)
+{
+    if (element != 0 && element != drawn.state->focus)
+        SetFocusElement(window, drawn, element);
+}
+
 void MoveKeyboardFocus(HWND window, const DrawnWindow& drawn, int element)
 {
-    InvalidateCue(window, drawn);
-    drawn.state->focus = element;
     drawn.state->cueShown = true;
-    InvalidateCue(window, drawn);
-    NotifyWinEvent(EVENT_OBJECT_FOCUS, window, OBJID_CLIENT, element);
+    SetFocusElement(window, drawn, element);
 }
 
 void DrawFocusCue(HDC dc, const DrawnWindow& drawn)

@@ -56,6 +56,9 @@ void ResetKeyboardFocus(HWND window, const DrawnWindow& drawn, int element);
 void ShowFocusCue(HWND window, const DrawnWindow& drawn);
 // Moves the focus to element, shows the cue and raises EVENT_OBJECT_FOCUS.
 void MoveKeyboardFocus(HWND window, const DrawnWindow& drawn, int element);
+// A press on an element gives it the focus, as on a standard control; the
+// cue stays as it is. 0 (a press elsewhere) changes nothing.
+void FocusPressedElement(HWND window, const DrawnWindow& drawn, int element);
 // The plain focus rectangle around the focused element, if its cue is shown.
 void DrawFocusCue(HDC dc, const DrawnWindow& drawn);
 // EVENT_OBJECT_STATECHANGE for a drawn element.
@@ -68,7 +71,7 @@ void NotifyElementState(HWND window, int element);
 // WM_GETOBJECT: an accessible object for OBJID_CLIENT, DefWindowProcW's
 // answer for the rest.
 LRESULT AnswerGetObject(HWND window, const DrawnWindow& drawn, WPARAM wParam, LPARAM lParam);
-// WM_DESTROY: leaves the apartment the window entered for its objects.
+// WM_NCDESTROY: leaves the apartment the window entered for its objects.
 void EndAccess(const DrawnWindow& drawn);
 
 // Accessible objects alive in this process.
