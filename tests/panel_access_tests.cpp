@@ -60,28 +60,43 @@ std::string Name(IAccessible* object, long id)
     return text;
 }
 
-// Role, state and default action as a screen reader reads them.
+// Role and state as a screen reader reads them.
 std::string Describe(IAccessible* object, long id)
 {
-    BSTR action = nullptr;
     ScopedVariant role;
     ScopedVariant state;
-    object->get_accDefaultAction(Child(id), &action);
     object->get_accRole(Child(id), role.Get());
     object->get_accState(Child(id), state.Get());
-    char text[200];
-    std::snprintf(text, sizeof(text), "role %ld state 0x%lx %s", role->lVal, state->lVal,
-                  action ? Utf8(action).c_str() : "-");
+    char text[64];
+    std::snprintf(text, sizeof(text), "role %ld state 0x%lx", role->lVal, static_cast<unsigned long>(state->lVal));
+    return text;
+}
+
+// The name (its start, for the paragraphs) and the default action ("-":
+// none) in each language.
+struct Language {
+    const char* name;
+    const char* action;
+};
+
+struct Element {
+    long id;
+    Language english;
+    Language hebrew;
+    const char* described;
+};
+
+std::string Action(IAccessible* object, long id)
+{
+    BSTR action = nullptr;
+    object->get_accDefaultAction(Child(id), &action);
+    std::string text = action ? Utf8(action) : "-";
     SysFreeString(action);
     return text;
 }
 
-struct Element {
-    long id;
-    const char* english; // the start of the name
-    const char* hebrew;
-    const char* described;
-};
+const char kHebrewPress[] = "\xD7\x9C\xD7\x97\xD7\xA5";
+const char kHebrewCheck[] = "\xD7\xA1\xD7\x9E\xD7\x9F";
 
 class AccessTest : public PanelTest {
 protected:
@@ -139,9 +154,10 @@ protected:
         ASSERT_EQ(uiCase && std::string(uiCase) == "he_IL", hebrew) << "the run's UI language";
         for (const Element& e : elements) {
             SCOPED_TRACE(e.id);
+            const Language& expected = hebrew ? e.hebrew : e.english;
             const std::string name = Name(object, e.id);
-            const std::string expected = hebrew ? e.hebrew : e.english;
-            EXPECT_EQ(expected, name.substr(0, expected.size()));
+            EXPECT_EQ(expected.name, name.substr(0, std::string(expected.name).size()));
+            EXPECT_EQ(expected.action, Action(object, e.id));
             EXPECT_EQ(e.described, Describe(object, e.id));
         }
     }
@@ -255,12 +271,14 @@ TEST_F(AccessTest, ScreenReaderReadsBothWindowsAndItsActionsWork)
     {
         ComPtr<IAccessible> object = Accessible(panel);
         ASSERT_TRUE(object);
-        ExpectTree(object.Get(), {
-                                     {1, "On", "\xD7\xA4\xD7\x95\xD7\xA2\xD7\x9C", "role 45 state 0x100014 Check"},
-                                     {2, "Off", "\xD7\x9B\xD7\x91\xD7\x95\xD7\x99", "role 45 state 0x100000 Check"},
-                                     {3, "About", "\xD7\x90\xD7\x95\xD7\x93\xD7\x95\xD7\xAA",
-                                      "role 30 state 0x500000 Jump"},
-                                 });
+        ExpectTree(object.Get(),
+                   {
+                       {1, {"On", "Check"}, {"\xD7\xA4\xD7\x95\xD7\xA2\xD7\x9C", kHebrewCheck}, "role 45 state 0x100014"},
+                       {2, {"Off", "Check"}, {"\xD7\x9B\xD7\x91\xD7\x95\xD7\x99", kHebrewCheck}, "role 45 state 0x100000"},
+                       {3, {"About", "Jump"},
+                        {"\xD7\x90\xD7\x95\xD7\x93\xD7\x95\xD7\xAA", "\xD7\xA2\xD7\x91\xD7\x95\xD7\xA8"},
+                        "role 30 state 0x500000"},
+                   });
         ExpectLocation(object.Get(), panel, PanelOffElement, modePanelLayout.offRadio);
 
         EXPECT_EQ(S_OK, object->accDoDefaultAction(Child(PanelOffElement)));
@@ -280,21 +298,25 @@ TEST_F(AccessTest, ScreenReaderReadsBothWindowsAndItsActionsWork)
         ASSERT_TRUE(object);
         ExpectTree(object.Get(),
                    {
-                       {1, "About Vorn Kelvane", "\xD7\x90\xD7\x95\xD7\x93\xD7\x95\xD7\xAA Vorn Kelvane",
-                        "role 41 state 0x40 -"},
-                       {2, "When you are using", "\xD7\x91\xD7\x99\xD7\x9F \xD7\x90\xD7\x9D", "role 41 state 0x40 -"},
-                       {3, "When Vorn Kelvane is on",
-                        "\xD7\x9B\xD7\x90\xD7\xA9\xD7\xA8 Vorn Kelvane \xD7\xA4\xD7\x95\xD7\xA2\xD7\x9C",
-                        "role 41 state 0x40 -"},
-                       {4, "When Vorn Kelvane is off",
-                        "\xD7\x9B\xD7\x90\xD7\xA9\xD7\xA8 Vorn Kelvane \xD7\x9B\xD7\x91\xD7\x95\xD7\x99",
-                        "role 41 state 0x40 -"},
-                       {5, "Show Vorn Kelvane icon on Startup",
-                        "\xD7\x94\xD7\xA6\xD7\x92 \xD7\x90\xD7\xAA \xD7\x94\xD7\xA1\xD7\x9E\xD7\x9C \xD7\xA9\xD7\x9C "
-                        "Vorn Kelvane \xD7\x91\xD7\x94\xD7\xA4\xD7\xA2\xD7\x9C\xD7\x94",
-                        "role 44 state 0x100010 Uncheck"},
-                       {6, "Minimize", "\xD7\x9E\xD7\x96\xD7\xA2\xD7\xA8", "role 43 state 0x100000 Press"},
-                       {7, "Close", "\xD7\xA1\xD7\x92\xD7\x95\xD7\xA8", "role 43 state 0x100000 Press"},
+                       {1, {"About Vorn Kelvane", "-"},
+                        {"\xD7\x90\xD7\x95\xD7\x93\xD7\x95\xD7\xAA Vorn Kelvane", "-"}, "role 41 state 0x40"},
+                       {2, {"When you are using", "-"}, {"\xD7\x91\xD7\x99\xD7\x9F \xD7\x90\xD7\x9D", "-"},
+                        "role 41 state 0x40"},
+                       {3, {"When Vorn Kelvane is on", "-"},
+                        {"\xD7\x9B\xD7\x90\xD7\xA9\xD7\xA8 Vorn Kelvane \xD7\xA4\xD7\x95\xD7\xA2\xD7\x9C", "-"},
+                        "role 41 state 0x40"},
+                       {4, {"When Vorn Kelvane is off", "-"},
+                        {"\xD7\x9B\xD7\x90\xD7\xA9\xD7\xA8 Vorn Kelvane \xD7\x9B\xD7\x91\xD7\x95\xD7\x99", "-"},
+                        "role 41 state 0x40"},
+                       {5, {"Show Vorn Kelvane icon on Startup", "Uncheck"},
+                        {"\xD7\x94\xD7\xA6\xD7\x92 \xD7\x90\xD7\xAA \xD7\x94\xD7\xA1\xD7\x9E\xD7\x9C \xD7\xA9\xD7\x9C "
+                         "Vorn Kelvane \xD7\x91\xD7\x94\xD7\xA4\xD7\xA2\xD7\x9C\xD7\x94",
+                         "\xD7\x91\xD7\x98\xD7\x9C \xD7\xA1\xD7\x99\xD7\x9E\xD7\x95\xD7\x9F"},
+                        "role 44 state 0x100010"},
+                       {6, {"Minimize", "Press"}, {"\xD7\x9E\xD7\x96\xD7\xA2\xD7\xA8", kHebrewPress},
+                        "role 43 state 0x100000"},
+                       {7, {"Close", "Press"}, {"\xD7\xA1\xD7\x92\xD7\x95\xD7\xA8", kHebrewPress},
+                        "role 43 state 0x100000"},
                    });
         ExpectLocation(object.Get(), about, AboutCloseElement, aboutLayout.close);
 

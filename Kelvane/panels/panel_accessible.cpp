@@ -16,25 +16,20 @@ AccessState aboutAccessState = {0, false, false};
 
 namespace {
 
-const wchar_t kCheck[] = L"Check";
-const wchar_t kUncheck[] = L"Uncheck";
-const wchar_t kPress[] = L"Press";
-const wchar_t kJump[] = L"Jump";
-
 const DrawnElement kPanelElements[] = {
-    {IDS_MODE_ON, ROLE_SYSTEM_RADIOBUTTON, true, kCheck},
-    {IDS_MODE_OFF, ROLE_SYSTEM_RADIOBUTTON, true, kCheck},
-    {IDS_ABOUT_LINK, ROLE_SYSTEM_LINK, true, kJump},
+    {IDS_MODE_ON, ROLE_SYSTEM_RADIOBUTTON, true, IDS_ACTION_CHECK},
+    {IDS_MODE_OFF, ROLE_SYSTEM_RADIOBUTTON, true, IDS_ACTION_CHECK},
+    {IDS_ABOUT_LINK, ROLE_SYSTEM_LINK, true, IDS_ACTION_JUMP},
 };
 
 const DrawnElement kAboutElements[] = {
-    {IDS_ABOUT_TITLE, ROLE_SYSTEM_STATICTEXT, false, nullptr},
-    {IDS_ABOUT_DESCRIPTION, ROLE_SYSTEM_STATICTEXT, false, nullptr},
-    {IDS_ABOUT_ON_TEXT, ROLE_SYSTEM_STATICTEXT, false, nullptr},
-    {IDS_ABOUT_OFF_TEXT, ROLE_SYSTEM_STATICTEXT, false, nullptr},
-    {IDS_SHOW_AT_STARTUP, ROLE_SYSTEM_CHECKBUTTON, true, kCheck},
-    {IDS_MINIMIZE_BUTTON, ROLE_SYSTEM_PUSHBUTTON, true, kPress},
-    {IDS_CLOSE_BUTTON, ROLE_SYSTEM_PUSHBUTTON, true, kPress},
+    {IDS_ABOUT_TITLE, ROLE_SYSTEM_STATICTEXT, false, 0},
+    {IDS_ABOUT_DESCRIPTION, ROLE_SYSTEM_STATICTEXT, false, 0},
+    {IDS_ABOUT_ON_TEXT, ROLE_SYSTEM_STATICTEXT, false, 0},
+    {IDS_ABOUT_OFF_TEXT, ROLE_SYSTEM_STATICTEXT, false, 0},
+    {IDS_SHOW_AT_STARTUP, ROLE_SYSTEM_CHECKBUTTON, true, IDS_ACTION_CHECK},
+    {IDS_MINIMIZE_BUTTON, ROLE_SYSTEM_PUSHBUTTON, true, IDS_ACTION_PRESS},
+    {IDS_CLOSE_BUTTON, ROLE_SYSTEM_PUSHBUTTON, true, IDS_ACTION_PRESS},
 };
 
 RECT PanelElementRect(int element)
@@ -112,6 +107,12 @@ void SetFocusElement(HWND window, const DrawnWindow& drawn, int element)
     drawn.state->focus = element;
     InvalidateCue(window, drawn);
     NotifyWinEvent(EVENT_OBJECT_FOCUS, window, OBJID_CLIENT, element);
+}
+
+// Names and actions in the user's language, from the string table.
+bool LoadText(UINT id, wchar_t* text, int size)
+{
+    return LoadStringW(app.instance, id, text, size) > 0;
 }
 
 LONG liveObjects = 0;
@@ -195,7 +196,7 @@ public:
     HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override
     {
         return ElementText(child, name, &IAccessible::get_accName, [](const DrawnElement& e, wchar_t* text, int size) {
-            return LoadStringW(app.instance, e.nameId, text, size) > 0;
+            return LoadText(e.nameId, text, size);
         });
     }
     HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* action) override
@@ -205,10 +206,7 @@ public:
                              drawn_.elements[element - 1].role == ROLE_SYSTEM_CHECKBUTTON;
         return ElementText(child, action, &IAccessible::get_accDefaultAction,
                            [uncheck](const DrawnElement& e, wchar_t* text, int size) {
-                               if (!e.defaultAction)
-                                   return false;
-                               lstrcpynW(text, uncheck ? kUncheck : e.defaultAction, size);
-                               return true;
+                               return e.actionId != 0 && LoadText(uncheck ? IDS_ACTION_UNCHECK : e.actionId, text, size);
                            });
     }
     HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override
@@ -367,7 +365,7 @@ public:
             return valid;
         if (element == 0)
             return proxy_->accDoDefaultAction(child);
-        if (!drawn_.elements[element - 1].defaultAction)
+        if (!drawn_.elements[element - 1].actionId)
             return DISP_E_MEMBERNOTFOUND;
         return PostMessageW(window_, WM_ACTIVATEELEMENT, static_cast<WPARAM>(element), 0) ? S_OK : E_FAIL;
     }

@@ -32,7 +32,7 @@ struct DrawnElement {
     UINT nameId;
     LONG role;
     bool focusable;
-    const wchar_t* defaultAction; // null: none
+    UINT actionId; // the default action's string, 0: none
 };
 
 // What the accessible object and the keyboard know of a drawn window.
