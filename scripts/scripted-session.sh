@@ -83,10 +83,10 @@ step 05-check-box "the check box clears the start-up flag" kv_wait 10 kv_setting
 about_reads() {
     local tree
     tree=$(kv_probe accessible VornKelvaneAbout)
-    grep -q '^About Vorn Kelvane|static text|read only,|$' <<<"$tree" && grep -q '^Show Vorn Kelvane icon on Startup|check button|focusable,|Check$' <<<"$tree" &&
+    grep -q '^About Vorn Kelvane|static text|read only,|$' <<<"$tree" && grep -q '^Show Vorn Kelvane icon on Startup|check button|focused,focusable,|Check$' <<<"$tree" &&
         grep -q '^Minimize|push button|' <<<"$tree" && grep -q '^Close|push button|' <<<"$tree"
 }
-step 05a-about-reader "a screen reader client reads the About window, check box cleared" kv_wait 10 about_reads
+step 05a-about-reader "a screen reader client reads the About window: check box cleared and focused by the click" kv_wait 10 about_reads
 kv_probe accessible VornKelvaneAbout | cut -c1-100 | sed 's/^/     /'
 
 # High contrast: Wine 8 keeps no such switch for a program to read, so a
