@@ -250,9 +250,24 @@ TEST_F(AccessTest, TabAndEnterOpenAboutWhereTabAndSpaceToggleTheCheckBox)
         Keys(about, {VK_TAB});
         order.push_back(aboutAccessState.focus);
     }
-    EXPECT_EQ((std::vector<int>{AboutMinimizeElement, AboutCloseElement, AboutCheckBoxElement}), order);
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    keys[VK_SHIFT] = 0x80;
+    SetKeyboardState(keys);
+    for (int i = 0; i < 3; ++i) {
+        Keys(about, {VK_TAB});
+        order.push_back(aboutAccessState.focus);
+    }
+    keys[VK_SHIFT] = 0;
+    SetKeyboardState(keys);
+    EXPECT_EQ((std::vector<int>{AboutMinimizeElement, AboutCloseElement, AboutCheckBoxElement, AboutCloseElement,
+                                AboutMinimizeElement, AboutCheckBoxElement}),
+              order)
+        << "Tab, then Shift+Tab";
     // "focus 0": the system's, for the About window itself.
-    EXPECT_EQ((Lines{"focus 1", "focus 3", "focus 0", "focus 5", "state 5", "focus 6", "focus 7", "focus 5"}), events);
+    EXPECT_EQ((Lines{"focus 1", "focus 3", "focus 0", "focus 5", "state 5", "focus 6", "focus 7", "focus 5", "focus 7",
+                     "focus 6", "focus 5"}),
+              events);
 
     Keys(about, {VK_TAB, VK_RETURN});
     EXPECT_TRUE(IsIconic(about)) << "Enter on the minimize button";
