@@ -296,6 +296,7 @@ TEST_F(AccessTest, ScreenReaderReadsBothWindowsAndItsActionsWork)
                         "role 30 state 0x500000"},
                    });
         ExpectLocation(object.Get(), panel, PanelOffElement, modePanelLayout.offRadio);
+        EXPECT_EQ("Vorn Kelvane", Name(object.Get(), CHILDID_SELF)) << "the untitled panel by the program's name";
 
         EXPECT_EQ(S_OK, object->accDoDefaultAction(Child(PanelOffElement)));
         PumpMessages();

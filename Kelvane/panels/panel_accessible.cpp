@@ -195,6 +195,13 @@ public:
 
     HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override
     {
+        // The panel has no title of its own: it is announced by the program's name.
+        wchar_t title[100] = L"";
+        if (ElementOf(child) == 0 && name && IsWindow(window_) && GetWindowTextLengthW(window_) == 0 &&
+            LoadText(IDS_APP_TITLE, title, ARRAYSIZE(title))) {
+            *name = SysAllocString(title);
+            return *name ? S_OK : E_OUTOFMEMORY;
+        }
         return ElementText(child, name, &IAccessible::get_accName, [](const DrawnElement& e, wchar_t* text, int size) {
             return LoadText(e.nameId, text, size);
         });
