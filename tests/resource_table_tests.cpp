@@ -112,6 +112,12 @@ TEST(StringTable, EnglishTextsAreTheProgramsOwn)
         {IDS_ABOUT_TITLE, "About Vorn Kelvane"},
         {IDS_VERSION, "Version 2.2"},
         {IDS_FONT_FACE, "Arial"},
+        {IDS_MINIMIZE_BUTTON, "Minimize"},
+        {IDS_CLOSE_BUTTON, "Close"},
+        {IDS_ACTION_PRESS, "Press"},
+        {IDS_ACTION_CHECK, "Check"},
+        {IDS_ACTION_UNCHECK, "Uncheck"},
+        {IDS_ACTION_JUMP, "Jump"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.text, Utf8(EnglishText(c.id))) << "string " << c.id;

@@ -4,14 +4,18 @@
 
 #include "app_state.h"
 #include "dpi.h"
+#include "high_contrast.h"
+#include "panel_accessible.h"
 #include "resource_ids.h"
 #include "scoped_gdi.h"
 #include "settings_file.h"
 
 AboutState aboutState = {AboutNothing, Normal, Normal, {0, 0}};
-AboutLayout aboutLayout = {
+const AboutLayout kDefaultAboutLayout = {
     {540, 12, 552, 24}, {536, 8, 556, 28}, {514, 12, 526, 24}, {510, 8, 530, 28}, {302, 427, 320, 445}, kBaseDpi,
+    {40, 62, 532, 82}, {40, 86, 532, 175}, {145, 193, 532, 299}, {145, 317, 532, 423},
 };
+AboutLayout aboutLayout = kDefaultAboutLayout;
 
 namespace {
 
@@ -39,11 +43,6 @@ struct AboutStrings {
     wchar_t version[100];
 };
 AboutStrings aboutStrings;
-
-RECT Grown(const RECT& rect, int by)
-{
-    return {rect.left - by, rect.top - by, rect.right + by, rect.bottom + by};
-}
 
 void LoadAboutStrings()
 {
@@ -91,7 +90,24 @@ void LayOutAbout(HWND window, UINT dpi)
     aboutLayout.minimize = ScaleForDpi(minimize, dpi);
     aboutLayout.minimizeHit = ScaleForDpi(Grown(minimize, 4), dpi);
     aboutLayout.checkBox = ScaleForDpi(kFirstCheckBox, dpi);
+    aboutLayout.title = ScaleForDpi(kDefaultAboutLayout.title, dpi);
+    aboutLayout.description = ScaleForDpi(kDefaultAboutLayout.description, dpi);
+    aboutLayout.onText = ScaleForDpi(kDefaultAboutLayout.onText, dpi);
+    aboutLayout.offText = ScaleForDpi(kDefaultAboutLayout.offText, dpi);
     aboutLayout.dpi = dpi;
+}
+
+int AboutElementOf(int pressTarget)
+{
+    switch (pressTarget) {
+    case AboutClose:
+        return AboutCloseElement;
+    case AboutMinimize:
+        return AboutMinimizeElement;
+    case AboutCheckBox:
+        return AboutCheckBoxElement;
+    }
+    return 0;
 }
 
 void OnCreate(HWND window)
@@ -101,6 +117,7 @@ void OnCreate(HWND window)
     // Nothing of an earlier window's mouse state carries over.
     aboutState = {AboutNothing, Normal, Normal, {0, 0}};
     LayOutAbout(window, DpiForWindow(window));
+    ResetKeyboardFocus(window, aboutAccess, 0);
 }
 
 // Moved to a display of another scale, or the scale changed: the window
@@ -135,7 +152,6 @@ void OnPaint(HWND window)
     // Every figure below is at 96 DPI and drawn scaled.
     const UINT dpi = layout.dpi;
     auto S = [dpi](int value) { return ScaleForDpi(value, dpi); };
-    auto box = [dpi](const RECT& rect) { return ScaleForDpi(rect, dpi); };
 
     Gdiplus::Graphics graphics(dc);
     SetPictureQuality(graphics, dpi);
@@ -150,25 +166,26 @@ void OnPaint(HWND window)
     DrawImageInto(graphics, PictureFor(minimizeImages[aboutState.minimizeLook], dpi), minimize.left, barTop,
                   minimize.right - minimize.left, minimize.bottom - barTop);
 
+    FillInSystemColours(dc, {0, 0, S(kAboutWidth), S(kAboutHeight)});
     SetBkMode(dc, TRANSPARENT);
     {
         ScopedFont font(CreateUiFont(S(20), FW_BOLD, FALSE));
         ScopedSelection selection(dc, font.Get());
-        SetTextColor(dc, kTitleColour);
+        SetTextColor(dc, LookColour(kTitleColour, COLOR_WINDOWTEXT));
         SetTextAlign(dc, lineAlign);
-        DrawLine(dc, S(rtl ? 532 : 40), S(62), s.title);
+        DrawLine(dc, rtl ? layout.title.right : layout.title.left, layout.title.top, s.title);
     }
     {
         ScopedFont font(CreateUiFont(S(16), FW_NORMAL, FALSE));
         ScopedSelection selection(dc, font.Get());
-        SetTextColor(dc, kHeadingColour);
+        SetTextColor(dc, LookColour(kHeadingColour, COLOR_WINDOWTEXT));
         SetTextAlign(dc, TA_LEFT | TA_TOP);
-        DrawParagraph(dc, box({40, 86, 532, 175}), s.description, paragraph);
+        DrawParagraph(dc, layout.description, s.description, paragraph);
     }
     {
         ScopedFont font(CreateUiFont(S(16), FW_BOLD, FALSE));
         ScopedSelection selection(dc, font.Get());
-        SetTextColor(dc, kHeadingColour);
+        SetTextColor(dc, LookColour(kHeadingColour, COLOR_WINDOWTEXT));
         SetTextAlign(dc, lineAlign);
         DrawLine(dc, S(rtl ? 532 : 145), S(175), s.onHeading);
         DrawLine(dc, S(rtl ? 532 : 145), S(299), s.offHeading);
@@ -176,16 +193,16 @@ void OnPaint(HWND window)
     {
         ScopedFont font(CreateUiFont(S(14), FW_NORMAL, FALSE));
         ScopedSelection selection(dc, font.Get());
-        SetTextColor(dc, kSectionColour);
+        SetTextColor(dc, LookColour(kSectionColour, COLOR_WINDOWTEXT));
         SetTextAlign(dc, TA_LEFT | TA_TOP);
-        DrawParagraph(dc, box({145, 193, 532, 299}), s.onText, paragraph);
-        DrawParagraph(dc, box({145, 317, 532, 423}), s.offText, paragraph);
+        DrawParagraph(dc, layout.onText, s.onText, paragraph);
+        DrawParagraph(dc, layout.offText, s.offText, paragraph);
     }
     int labelWidth;
     {
         ScopedFont font(CreateUiFont(S(16), FW_NORMAL, FALSE));
         ScopedSelection selection(dc, font.Get());
-        SetTextColor(dc, kFootColour);
+        SetTextColor(dc, LookColour(kFootColour, COLOR_WINDOWTEXT));
         labelWidth = TextWidth(dc, s.startupLabel);
         SetTextAlign(dc, rtl ? TA_RIGHT | TA_RTLREADING : TA_LEFT | TA_TOP);
         DrawLine(dc, rtl ? labelWidth + S(40) : S(532) - labelWidth, S(430), s.startupLabel);
@@ -197,6 +214,8 @@ void OnPaint(HWND window)
     layout.checkBox.right = layout.checkBox.left + S(18);
     DrawImageInto(graphics, PictureFor(app.showAtStartup ? CheckBoxChecked : CheckBoxUnchecked, dpi),
                   layout.checkBox.left, layout.checkBox.top, S(18), layout.checkBox.bottom - layout.checkBox.top);
+    DrawAboutControlsInSystemColours(dc);
+    DrawFocusCue(dc, aboutAccess);
 }
 
 void OnLeftButtonDown(HWND window, int x, int y)
@@ -262,6 +281,14 @@ void EndDrag(HWND window)
     InvalidateRect(window, nullptr, TRUE);
 }
 
+void ToggleStartupCheckBox(HWND window)
+{
+    app.showAtStartup = app.showAtStartup ? 0 : 1;
+    SetProfile();
+    InvalidateRect(window, &aboutLayout.checkBox, FALSE);
+    NotifyElementState(window, AboutCheckBoxElement);
+}
+
 void OnLeftButtonUp(HWND window, int x, int y)
 {
     AboutState& state = aboutState;
@@ -283,16 +310,52 @@ void OnLeftButtonUp(HWND window, int x, int y)
     } else if (Contains(layout.checkBox, x, y)) {
         if (state.pressTarget == AboutCheckBox) {
             state.pressTarget = AboutNothing;
-            app.showAtStartup = app.showAtStartup ? 0 : 1;
-            SetProfile();
-            InvalidateRect(window, &layout.checkBox, FALSE);
+            ToggleStartupCheckBox(window);
         }
     } else {
         state.pressTarget = AboutNothing;
     }
 }
 
+// Tab order: the check box, the minimize button, the close button, round
+// again; Space does what a click does, and Enter on a button too.
+void OnKeyDown(HWND window, WPARAM key)
+{
+    const int order[] = {AboutCheckBoxElement, AboutMinimizeElement, AboutCloseElement};
+    const int stops = ARRAYSIZE(order);
+    const int focus = aboutAccessState.focus;
+    int at = -1;
+    for (int i = 0; i < stops; ++i)
+        if (order[i] == focus)
+            at = i;
+    ShowFocusCue(window, aboutAccess);
+    if (key == VK_TAB) {
+        const bool back = GetKeyState(VK_SHIFT) < 0;
+        const int next = at < 0 ? (back ? stops - 1 : 0) : (at + (back ? stops - 1 : 1)) % stops;
+        MoveKeyboardFocus(window, aboutAccess, order[next]);
+    } else if (key == VK_SPACE || (key == VK_RETURN && focus != AboutCheckBoxElement)) {
+        ActivateAboutElement(window, focus);
+    }
+}
+
 } // namespace
+
+void ActivateAboutElement(HWND window, int element)
+{
+    switch (element) {
+    case AboutCheckBoxElement:
+        ToggleStartupCheckBox(window);
+        break;
+    case AboutMinimizeElement:
+        aboutState.minimizeLook = Normal;
+        ShowWindow(window, SW_MINIMIZE);
+        break;
+    case AboutCloseElement:
+        aboutState.closeLook = Normal;
+        DestroyWindow(window);
+        break;
+    }
+}
 
 void ShowAboutWindow(HWND owner)
 {
@@ -336,6 +399,10 @@ LRESULT CALLBACK AboutWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         app.aboutWindow = nullptr;
         return 0;
 
+    case WM_NCDESTROY:
+        EndAccess(aboutAccess);
+        break;
+
     case WM_PAINT:
         OnPaint(window);
         return 0;
@@ -347,13 +414,28 @@ LRESULT CALLBACK AboutWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         if (wParam == VK_ESCAPE) {
             EndDrag(window);
             DestroyWindow(window);
+        } else {
+            OnKeyDown(window, wParam);
         }
         return 0;
+
+    case WM_ACTIVATEELEMENT:
+        ActivateAboutElement(window, static_cast<int>(wParam));
+        return 0;
+
+    case WM_GETOBJECT:
+        return AnswerGetObject(window, aboutAccess, wParam, lParam);
+
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+        InvalidateRect(window, nullptr, FALSE);
+        break;
 
     // Button presses read the coordinates unsigned, moves signed: a captured
     // drag may leave the window.
     case WM_LBUTTONDOWN:
         OnLeftButtonDown(window, LOWORD(lParam), HIWORD(lParam));
+        FocusPressedElement(window, aboutAccess, AboutElementOf(aboutState.pressTarget));
         return 0;
 
     case WM_LBUTTONUP:
@@ -374,6 +456,7 @@ LRESULT CALLBACK AboutWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 
     case WM_STARTUPFLAGCHANGED:
         InvalidateRect(window, &aboutLayout.checkBox, FALSE);
+        NotifyElementState(window, AboutCheckBoxElement);
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);

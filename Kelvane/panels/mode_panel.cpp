@@ -5,7 +5,9 @@
 #include "about_window.h"
 #include "app_state.h"
 #include "dpi.h"
+#include "high_contrast.h"
 #include "notification_icon.h"
+#include "panel_accessible.h"
 #include "resource_ids.h"
 #include "scoped_gdi.h"
 #include "settings_file.h"
@@ -39,12 +41,32 @@ void InvalidateRadios(HWND window)
 {
     InvalidateRect(window, &modePanelLayout.onRadio, FALSE);
     InvalidateRect(window, &modePanelLayout.offRadio, FALSE);
+    NotifyElementState(window, PanelOnElement);
+    NotifyElementState(window, PanelOffElement);
 }
 
 // Shell_NotifyIconGetRect and CalculatePopupWindowPosition are Windows 7
 // additions (and missing in Wine): looked up, not imported.
 using GetIconRect = HRESULT(WINAPI*)(const NOTIFYICONIDENTIFIER*, RECT*);
 using CalculatePosition = BOOL(WINAPI*)(const POINT*, const SIZE*, UINT, RECT*, RECT*);
+
+int PanelElementOf(int pressTarget)
+{
+    switch (pressTarget) {
+    case PanelOnRadio:
+        return PanelOnElement;
+    case PanelOffRadio:
+        return PanelOffElement;
+    case PanelLink:
+        return PanelLinkElement;
+    }
+    return 0;
+}
+
+int RadioOf(KelvaneMode mode)
+{
+    return mode == On ? PanelOnElement : PanelOffElement;
+}
 
 // In 96-DPI pixels, whatever the display: the layout is computed at 96 DPI.
 int MeasureWidestLabel(HWND window, UINT dpi)
@@ -89,6 +111,7 @@ void OnCreate(HWND window)
     modePanelState.shownMode = GetKelvaneMode();
     modePanelState.autoCloseArmed = true;
     SetTimer(window, kAutoCloseTimer, kAutoCloseMilliseconds, nullptr);
+    ResetKeyboardFocus(window, modePanelAccess, RadioOf(modePanelState.shownMode));
 }
 
 // The panel moved to a display of another scale, or the scale changed.
@@ -106,7 +129,7 @@ void DrawLink(HDC dc)
     const bool hover = modePanelState.linkLook == Hover;
     ScopedFont font(CreateUiFont(ScaleForDpi(14, layout.dpi), FW_NORMAL, hover));
     ScopedSelection selection(dc, font.Get());
-    SetTextColor(dc, modePanelState.linkLook == Normal ? kLinkColour : kLinkActiveColour);
+    SetTextColor(dc, LookColour(modePanelState.linkLook == Normal ? kLinkColour : kLinkActiveColour, COLOR_HOTLIGHT));
     TextOutW(dc, layout.aboutAnchor.x, layout.aboutAnchor.y, panelStrings.about, lstrlenW(panelStrings.about));
 }
 
@@ -128,13 +151,15 @@ void OnPaint(HWND window)
                       layout.onRadio.top, radio, radio);
         DrawImageInto(graphics, PictureFor(on ? RadioUnselected : RadioSelected, dpi), layout.offRadio.left,
                       layout.offRadio.top, radio, radio);
+        FillInSystemColours(dc, background);
+        DrawModePanelRadiosInSystemColours(dc);
 
         UINT previousAlign = SetTextAlign(dc, IsRightToLeftUi() ? TA_CENTER | TA_RTLREADING : TA_CENTER);
         SetBkMode(dc, TRANSPARENT);
         {
             ScopedFont labels(CreateUiFont(ScaleForDpi(16, dpi), FW_NORMAL, FALSE));
             ScopedSelection selection(dc, labels.Get());
-            SetTextColor(dc, kLabelColour);
+            SetTextColor(dc, LookColour(kLabelColour, COLOR_WINDOWTEXT));
             TextOutW(dc, layout.onAnchor.x, layout.onAnchor.y, panelStrings.on, lstrlenW(panelStrings.on));
             TextOutW(dc, layout.offAnchor.x, layout.offAnchor.y, panelStrings.off, lstrlenW(panelStrings.off));
         }
@@ -148,6 +173,7 @@ void OnPaint(HWND window)
         }
         DrawLink(dc);
         SetTextAlign(dc, previousAlign);
+        DrawFocusCue(dc, modePanelAccess);
     }
     // Applied only once the new choice is on screen.
     PostMessageW(window, WM_PANELAPPLYMODE, 0, 0);
@@ -225,6 +251,33 @@ void OnLeftButtonUp(HWND window, int x, int y)
     }
 }
 
+// Tab and Shift+Tab go between the radio group, entered at the shown
+// mode's radio, and the link; the arrows between the radios; Space and
+// Enter do what a click does.
+void OnKeyDown(HWND window, WPARAM key)
+{
+    StopAutoClose(window);
+    ShowFocusCue(window, modePanelAccess);
+    const int focus = panelAccessState.focus;
+    const bool onRadio = focus == PanelOnElement || focus == PanelOffElement;
+    switch (key) {
+    case VK_TAB:
+        MoveKeyboardFocus(window, modePanelAccess, onRadio ? PanelLinkElement : RadioOf(modePanelState.shownMode));
+        break;
+    case VK_LEFT:
+    case VK_RIGHT:
+    case VK_UP:
+    case VK_DOWN:
+        if (onRadio)
+            MoveKeyboardFocus(window, modePanelAccess, focus == PanelOnElement ? PanelOffElement : PanelOnElement);
+        break;
+    case VK_SPACE:
+    case VK_RETURN:
+        ActivatePanelElement(window, focus);
+        break;
+    }
+}
+
 // The panel's own handle goes with the request: a request that arrives
 // after this panel is gone must not close the next one.
 void AskOwnerToClose(HWND window)
@@ -233,6 +286,16 @@ void AskOwnerToClose(HWND window)
 }
 
 } // namespace
+
+void ActivatePanelElement(HWND window, int element)
+{
+    if (element == PanelOnElement)
+        ShowModeIfNew(window, On);
+    else if (element == PanelOffElement)
+        ShowModeIfNew(window, Off);
+    else if (element == PanelLinkElement)
+        ShowAboutWindow(app.controllerWindow);
+}
 
 void ComputeModePanelLayout(int widestLabel, ModePanelLayout& layout)
 {
@@ -335,7 +398,30 @@ LRESULT CALLBACK ModePanelProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_KEYDOWN:
         if (wParam == VK_ESCAPE)
             DestroyWindow(window);
+        else
+            OnKeyDown(window, wParam);
         return 0;
+
+    case WM_SYSKEYDOWN:
+        StopAutoClose(window);
+        break;
+
+    case WM_ACTIVATEELEMENT:
+        StopAutoClose(window);
+        ActivatePanelElement(window, static_cast<int>(wParam));
+        return 0;
+
+    case WM_GETOBJECT:
+        return AnswerGetObject(window, modePanelAccess, wParam, lParam);
+
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+        InvalidateRect(window, nullptr, TRUE);
+        break;
+
+    case WM_NCDESTROY:
+        EndAccess(modePanelAccess);
+        break;
 
     case WM_TIMER:
         if (wParam == kAutoCloseTimer) {
@@ -357,6 +443,7 @@ LRESULT CALLBACK ModePanelProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 
     case WM_LBUTTONDOWN:
         OnLeftButtonDown(window, LOWORD(lParam), HIWORD(lParam));
+        FocusPressedElement(window, modePanelAccess, PanelElementOf(modePanelState.pressTarget));
         return 0;
 
     case WM_LBUTTONUP:

@@ -51,4 +51,6 @@ HWND CreateModePanel(HWND owner);
 void CloseModePanel(HWND owner);
 // Moves the panel beside the icon of iconOwner when the shell can say where.
 void PlaceNearNotificationIcon(HWND iconOwner, HWND window);
+// Does what a click on the element (a radio or the link) does.
+void ActivatePanelElement(HWND window, int element);
 LRESULT CALLBACK ModePanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -100,6 +100,8 @@ void DeleteImage(Gdiplus::Image* image)
 void DrawImageInto(Gdiplus::Graphics& graphics, Gdiplus::Image* image, int x, int y, int width, int height)
 {
     // GdipDrawImageRect; a null image fails there and draws nothing.
+    if (IsHighContrast())
+        return;
     graphics.DrawImage(image, static_cast<Gdiplus::REAL>(x), static_cast<Gdiplus::REAL>(y),
                        static_cast<Gdiplus::REAL>(width), static_cast<Gdiplus::REAL>(height));
 }
@@ -164,4 +166,17 @@ void SetButtonLook(HWND window, ButtonLook& look, ButtonLook value, const RECT& 
         look = value;
         InvalidateRect(window, &rect, FALSE);
     }
+}
+
+bool IsHighContrast()
+{
+    HIGHCONTRASTW contrast = {};
+    contrast.cbSize = sizeof(contrast);
+    return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0) &&
+           (contrast.dwFlags & HCF_HIGHCONTRASTON);
+}
+
+COLORREF LookColour(COLORREF own, int systemColour)
+{
+    return IsHighContrast() ? GetSysColor(systemColour) : own;
 }

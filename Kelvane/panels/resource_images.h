@@ -43,7 +43,7 @@ Gdiplus::Image* LoadFromReaource(WORD id);
 void DeleteImage(Gdiplus::Image* image);
 
 // Draws the image scaled into (x, y, width, height); a null image draws
-// nothing and the paint goes on.
+// nothing and the paint goes on, and so does any image under high contrast.
 void DrawImageInto(Gdiplus::Graphics& graphics, Gdiplus::Image* image, int x, int y, int width, int height);
 
 // The picture a window at dpi draws for role: above 125 % the double-size
@@ -70,8 +70,20 @@ void SetButtonLook(HWND window, ButtonLook& look, ButtonLook value, const RECT& 
 // True when the user's UI language is Arabic or Hebrew.
 bool IsRightToLeftUi();
 
+// True while a high-contrast theme is on: the drawn windows then use the
+// system colours instead of their pictures.
+bool IsHighContrast();
+// Text colour: the window's own, or the given system colour under high
+// contrast.
+COLORREF LookColour(COLORREF own, int systemColour);
+
 // Hit-testing of the drawn windows: a rectangle includes all four edges.
 inline bool Contains(const RECT& rect, int x, int y)
 {
     return rect.left <= x && x <= rect.right && rect.top <= y && y <= rect.bottom;
+}
+
+inline RECT Grown(const RECT& rect, int by)
+{
+    return {rect.left - by, rect.top - by, rect.right + by, rect.bottom + by};
 }

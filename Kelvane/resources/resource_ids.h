@@ -33,6 +33,12 @@
 #define IDS_ABOUT_IDLE_ICON_TEXT    126  // 500, not shown
 #define IDS_VERSION                 127  // 100
 #define IDS_FONT_FACE               128  // 100, "Arial" in every language
+#define IDS_MINIMIZE_BUTTON         129  // accessible names of the About window's buttons, 100
+#define IDS_CLOSE_BUTTON            130  // 100
+#define IDS_ACTION_PRESS            131  // accessible default actions of the drawn elements, 100
+#define IDS_ACTION_CHECK            132  // 100
+#define IDS_ACTION_UNCHECK          133  // 100
+#define IDS_ACTION_JUMP             134  // 100
 
 // Pictures, of the named resource type "PNG".
 #define IDP_RADIO_SELECTED          116

@@ -12,6 +12,8 @@ constexpr UINT WM_TRAYICON = WM_APP + 1;
 constexpr UINT WM_PANELCLOSED = WM_APP + 2;
 constexpr UINT WM_STARTUPFLAGCHANGED = WM_APP + 3;
 constexpr UINT WM_PANELAPPLYMODE = WM_APP + 11;
+// A drawn window to itself: do what a click on element wParam does.
+constexpr UINT WM_ACTIVATEELEMENT = WM_APP + 12;
 
 // Commands of the context menu, of a second instance and of menu 107.
 constexpr WORD ID_SHOWMODEPANEL = 40001;

@@ -58,6 +58,8 @@ const std::vector<StringCapacity>& ShippedStrings()
         {IDS_ABOUT_DESCRIPTION, 500}, {IDS_ABOUT_ON_TEXT, 500}, {IDS_ABOUT_OFF_TEXT, 500},
         {IDS_ABOUT_AUTO_TEXT, 500}, {IDS_ABOUT_IDLE_ICON_TEXT, 500},
         {IDS_VERSION, 100}, {IDS_FONT_FACE, 100},
+        {IDS_MINIMIZE_BUTTON, 100}, {IDS_CLOSE_BUTTON, 100},
+        {IDS_ACTION_PRESS, 100}, {IDS_ACTION_CHECK, 100}, {IDS_ACTION_UNCHECK, 100}, {IDS_ACTION_JUMP, 100},
     };
     return strings;
 }
