@@ -52,6 +52,7 @@ expect_row InstallExecuteSequence \
     "UnregisterKelvane${tab}REMOVE~=\"ALL\" AND NOT UPGRADINGPRODUCTCODE AND NOT REPLACINGPRODUCT${tab}$(sequence_of UnregisterKelvane)"
 upgrade_code=$(table Property | sed -n 's/^UpgradeCode\t//p')
 expect_row Upgrade "${upgrade_code}${tab}0.0.0${tab}$(table Property | sed -n 's/^ProductVersion\t//p')${tab}${tab}769${tab}${tab}WIX_UPGRADE_DETECTED"
+expect_row Property "SecureCustomProperties${tab}WIX_UPGRADE_DETECTED;WIX_DOWNGRADE_DETECTED;DEFAULTMODE;SHOWICON"
 expect_order PrepareDefaultProfile EndRunningKelvane InstallValidate MarkReplacedProducts RemoveExistingProducts \
     ForgetReplacedProducts InstallInitialize UnregisterKelvane RemoveDefaultProfile RemoveFiles InstallFiles \
     UnregisterFailedInstall RegisterKelvane UndoDefaultProfile WriteDefaultProfile InstallFinalize StartKelvaneForUser
