@@ -17,7 +17,9 @@ namespace {
 constexpr WPARAM kHideCommand = 40004; // the controller's "Hide"
 constexpr DWORD kEndWaitMs = 5000;
 constexpr int kMaxInstances = 8;
-const wchar_t kReplacementKey[] = L"Software\\Quellmark\\Vorn Kelvane Upgrade";
+// Directly under Software: a volatile key made with new parents would leave
+// them behind.
+const wchar_t kReplacementKey[] = L"Software\\Quellmark Vorn Kelvane upgrade";
 const wchar_t kReplacedValue[] = L"Replaced";
 
 struct MsiHandleTraits {

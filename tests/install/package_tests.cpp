@@ -240,6 +240,12 @@ TEST_F(PackageTest, AnUpgradeKeepsTheFirmwareOneTaskAndTheGivenDefaults)
     EXPECT_EQ(std::vector<std::string>{"Vorn Kelvane Start at Logon"}, simts::Tasks(Machine(), kProductPath, true));
     EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kItemNamespaceKey));
     EXPECT_EQ("autostart=on\r\nmode=off\r\n", ReadFileBytes(InstallFolder() + L"\\Kelvane.ini"));
+    for (const wchar_t* key : {L"Software\\Quellmark Vorn Kelvane upgrade", L"Software\\Quellmark"}) {
+        HKEY left = nullptr;
+        EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &left)) << Narrow(key);
+        if (left)
+            RegCloseKey(left);
+    }
 }
 
 TEST_F(PackageTest, FleetDefaultsReachAFirstStartAndBadOnesChangeNothing)
