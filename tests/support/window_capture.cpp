@@ -2,9 +2,10 @@
 
 #include "scoped_gdi.h"
 
-Capture CaptureWindow(HWND window)
+Capture CaptureWindow(HWND window, bool repaintFirst)
 {
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    if (repaintFirst)
+        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
     Capture capture;
     RECT client;
     GetClientRect(window, &client);
