@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "window_capture.h"
+
 namespace {
 ShellRecorder* current = nullptr;
 }
@@ -93,13 +95,7 @@ void AppendPixels(HBITMAP bitmap, std::vector<uint32_t>& pixels)
     BITMAP size = {};
     if (!bitmap || !GetObjectW(bitmap, sizeof(size), &size))
         return;
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = size.bmWidth;
-    info.bmiHeader.biHeight = -size.bmHeight;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO info = TopDownBitmapInfo(size.bmWidth, size.bmHeight);
     std::vector<uint32_t> rows(static_cast<size_t>(size.bmWidth) * size.bmHeight);
     HDC screen = GetDC(nullptr);
     GetDIBits(screen, bitmap, 0, size.bmHeight, rows.data(), &info, DIB_RGB_COLORS);

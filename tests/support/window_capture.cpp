@@ -2,6 +2,18 @@
 
 #include "scoped_gdi.h"
 
+BITMAPINFO TopDownBitmapInfo(int width, int height)
+{
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return info;
+}
+
 Capture CaptureWindow(HWND window, bool repaintFirst)
 {
     if (repaintFirst)
@@ -13,13 +25,7 @@ Capture CaptureWindow(HWND window, bool repaintFirst)
     capture.height = client.bottom;
     capture.pixels.resize(static_cast<size_t>(capture.width) * capture.height);
 
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = capture.width;
-    info.bmiHeader.biHeight = -capture.height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO info = TopDownBitmapInfo(capture.width, capture.height);
     void* bits = nullptr;
     ScopedWindowDc source(window);
     HDC memory = CreateCompatibleDC(source.Get());
