@@ -93,6 +93,16 @@ FARPROC WINAPI FakeLookup(HMODULE module, LPCSTR name)
     return lookupHook->Original<decltype(&GetProcAddress)>()(module, name);
 }
 
+// Text alignments the paint sets, in order.
+std::vector<UINT> alignments;
+ImportHook* alignHook = nullptr;
+
+UINT WINAPI RecordAlign(HDC dc, UINT alignment)
+{
+    alignments.push_back(alignment);
+    return alignHook->Original<decltype(&SetTextAlign)>()(dc, alignment);
+}
+
 class ModePanelTest : public PanelTest {
 protected:
     // Opens the panel as the controller does for command 40001.
@@ -408,6 +418,15 @@ TEST_F(ModePanelTest, PaintsTheSelectedRadioInTheShownMode)
     EXPECT_EQ(centre(on, onRadio), centre(off, offRadio)) << std::hex << centre(on, onRadio);
     EXPECT_EQ(centre(on, offRadio), centre(off, onRadio)) << std::hex << centre(on, offRadio);
     EXPECT_NE(0xFFFFFFu & GetSysColor(COLOR_WINDOW), on.At(5, 60)) << "the background picture is drawn";
+
+    // The labels are centred, and read right to left under Arabic and Hebrew.
+    ImportHook align("gdi32.dll", "SetTextAlign", reinterpret_cast<const void*>(&RecordAlign));
+    alignHook = &align;
+    alignments.clear();
+    CaptureWindow(panel);
+    alignHook = nullptr;
+    ASSERT_FALSE(alignments.empty());
+    EXPECT_EQ(ExpectedRightToLeft() ? 0x106u : 0x6u, alignments[0]);
 }
 
 TEST_F(ModePanelTest, ControllerOpensClosesAndGuards)
