@@ -28,6 +28,28 @@ void RemoveControlPanelKeys(REGSAM view)
     RegDeleteKeyExW(HKEY_LOCAL_MACHINE, nameSpace.c_str(), view, 0);
 }
 
+// Wine deletes through a link to a folder, and so removes what it points
+// at: a link planted by a test goes on the host's side, by its name.
+bool RemoveLink(const std::wstring& path)
+{
+    const size_t cut = path.rfind(L'\\');
+    const std::wstring parent = path.substr(0, cut);
+    std::wstring commandLine = L"rm -f \"" + path.substr(cut + 1) + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessW(L"Z:\\bin\\rm", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, parent.c_str(),
+                       &startup, &process)) {
+        for (HANDLE handle : {process.hProcess, process.hThread})
+            if (handle)
+                CloseHandle(handle);
+    }
+    // Wine gives no handle to wait on for a host program: wait for its effect.
+    for (int i = 0; i < 100 && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; ++i)
+        Sleep(50);
+    return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
 } // namespace
 
 bool RemovePath(const std::wstring& path)
@@ -35,6 +57,8 @@ bool RemovePath(const std::wstring& path)
     DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return true;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return RemoveLink(path);
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
         return DeleteFileW(path.c_str()) != FALSE;

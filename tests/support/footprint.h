@@ -12,5 +12,6 @@
 // and the automation server's ProgID.
 void ResetProductFootprint();
 
-// Removes a file or a folder with everything in it; true if nothing is left.
+// Removes a file or a folder with everything in it, never following a link
+// (a link itself is removed); true if nothing is left.
 bool RemovePath(const std::wstring& path);
