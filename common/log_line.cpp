@@ -6,6 +6,14 @@
 
 #include "scoped_win32.h"
 
+void FormatLogPrefix(char (&prefix)[512])
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    StringCchPrintfA(prefix, ARRAYSIZE(prefix), "[%04d-%02d-%02d %02d:%02d:%02d] ", now.wYear, now.wMonth, now.wDay,
+                     now.wHour, now.wMinute, now.wSecond);
+}
+
 void RestartLogIfTooLarge(const wchar_t* path)
 {
     WIN32_FIND_DATAW found;
@@ -22,13 +30,10 @@ int AppendLogLine(const wchar_t* path, const char* message)
     if (!file)
         return 0;
 
-    SYSTEMTIME now;
-    GetLocalTime(&now);
     // Only the prefix goes through the bounded buffer; the message is written
     // whole, however long it is.
     char prefix[512];
-    StringCchPrintfA(prefix, ARRAYSIZE(prefix), "[%04d-%02d-%02d %02d:%02d:%02d] ",
-                     now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+    FormatLogPrefix(prefix);
     fputs(prefix, file.Get());
     fputs(message, file.Get());
     return 1;

@@ -7,6 +7,9 @@
 // Files past this size (low 32 bits) are deleted before the next line.
 constexpr DWORD kLogSizeLimit = 0xFFFFF;
 
+// "[YYYY-MM-DD hh:mm:ss] " with the local date and time.
+void FormatLogPrefix(char (&prefix)[512]);
+
 // Deletes the file when it exists and has grown past kLogSizeLimit.
 void RestartLogIfTooLarge(const wchar_t* path);
 
