@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "resource_faults.h"
 #include "resource_ids.h"
 #include "scoped_com.h"
 #include "shipped_resources.h"
@@ -206,18 +205,6 @@ TEST_F(Pictures, EveryPictureDecodesAtItsSizeAndFormat)
         }
         EXPECT_EQ(0u, stream.Reset());
     }
-}
-
-TEST_F(Pictures, TheFaultFixtureIsNoImage)
-{
-    ComPtr<IStream> stream = StreamOfResource(IDP_TEST_NOT_AN_IMAGE);
-    ASSERT_TRUE(stream);
-    {
-        Gdiplus::Bitmap bitmap(stream.Get());
-        EXPECT_NE(Gdiplus::Ok, bitmap.GetLastStatus());
-    }
-    EXPECT_EQ(0u, stream.Reset());
-    EXPECT_EQ(nullptr, FindResourceW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDP_TEST_NOT_AN_IMAGE + 1), L"PNG"));
 }
 
 TEST_F(Pictures, TransparentPicturesHaveTransparentCorners)

@@ -2,7 +2,6 @@
 // of the firmware read, and the reconciliation of Kelvane.ini with the
 // firmware (both fallbacks).
 #include <windows.h>
-#include <shlobj.h>
 
 #include <string>
 #include <vector>
@@ -227,22 +226,11 @@ TEST_F(StartupTest, FirstStartTakesTheInstallDefaults)
 
 TEST_F(StartupTest, FirstStartTakesTheInstallFoldersDefaultFile)
 {
-    wchar_t folder[MAX_PATH];
-    SHGetSpecialFolderPathW(nullptr, folder, CSIDL_PROGRAM_FILES, FALSE);
-    std::wstring product = std::wstring(folder) + L"\\Quellmark\\Vorn Kelvane";
-    SHCreateDirectoryExW(nullptr, product.c_str(), nullptr);
-    std::wstring defaults = product + L"\\Kelvane.ini";
-    FILE* file = _wfopen(defaults.c_str(), L"wt");
-    ASSERT_TRUE(file != nullptr);
-    fputs("autostart=off\nmode=off\n", file);
-    fclose(file);
+    WriteDefaultSettingsFile("autostart=off\nmode=off\n");
     StartWithRecord({0x01, 0x01, 0x00, 0x00});
 
     ApplyProfile(InstallDefaults);
 
-    DeleteFileW(defaults.c_str());
-    RemoveDirectoryW(product.c_str());
-    RemoveDirectoryW((std::wstring(folder) + L"\\Quellmark").c_str());
     EXPECT_EQ(0, app.showAtStartup);
     EXPECT_EQ("01 00 00 00", FirmwareRecord());
     EXPECT_EQ("autostart=off\r\nmode=off\r\n", ReadSettingsFile());
@@ -250,6 +238,8 @@ TEST_F(StartupTest, FirstStartTakesTheInstallFoldersDefaultFile)
 
 TEST_F(StartupTest, ReconnectWithoutSettingsTurnsOn)
 {
+    // The install folder's default is for the first start only.
+    WriteDefaultSettingsFile("autostart=off\nmode=off\n");
     StartWithRecord({0x01, 0x00, 0x00, 0x00});
     app.showAtStartup = 0;
 

@@ -69,7 +69,17 @@ protected:
     void SetUp() override
     {
         TrayTest::SetUp();
-        ASSERT_EQ(nullptr, FindWindowW(kControllerClass, kTitle)) << "a Kelvane.exe of an earlier test still runs";
+        // A Kelvane.exe that a killed run left behind would take the new one's place.
+        if (HWND left = FindWindowW(kControllerClass, kTitle)) {
+            DWORD id = 0;
+            GetWindowThreadProcessId(left, &id);
+            ScopedKernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+            if (process) {
+                TerminateProcess(process.Get(), 99);
+                WaitForSingleObject(process.Get(), 5000);
+            }
+        }
+        ASSERT_EQ(nullptr, FindWindowW(kControllerClass, kTitle)) << "a Kelvane.exe of an earlier run still runs";
     }
 
     // Starts Kelvane.exe and waits for its controller window.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "diagnostic_log.h"
+#include "footprint.h"
 #include "install_fixture.h"
 #include "log_reader.h"
 #include "program_runner.h"
@@ -98,23 +99,15 @@ class PackageTest : public InstallActionTest {
 protected:
     void SetUp() override
     {
-        InstallActionTest::SetUp();
         RemoveEveryProduct();
-        // What an earlier, failed run may have left.
-        for (const wchar_t* name : {L"Kelvane.exe", L"KvInstallAction.exe", L"Kelvane.ini"})
-            DeleteFileW((InstallFolder() + L"\\" + name).c_str());
-        RemoveDirectoryW(InstallFolder().c_str());
-        RemoveDirectoryW((ProgramFilesFolder() + L"\\Quellmark").c_str());
-        DeleteFileW(PerUserSettingsPath().c_str());
+        InstallActionTest::SetUp();
     }
     void TearDown() override
     {
         RemoveEveryProduct();
         EXPECT_TRUE(NothingOfTheProduct());
-        DeleteFileW(PerUserSettingsPath().c_str());
-        DeleteFileW(SetupLogPath().c_str());
-        DeleteDiagnosticLog();
         InstallActionTest::TearDown();
+        ResetProductFootprint();
     }
 
     static void RemoveEveryProduct()
