@@ -16,8 +16,27 @@ const wchar_t* SkipProgramName(const wchar_t* commandLine);
 // "-install"/"/install", 10 of "-uninstall"/"/uninstall".
 InstallSwitch ParseInstallSwitch(const wchar_t* arguments);
 
+// The installer's user-interface level from a later word "ui=N" of the
+// argument text (the package passes its UILevel); -1 when there is none or it
+// is not a number, as when a person runs the program by hand.
+int ReadUiLevel(const wchar_t* arguments);
+
+// Whether this process's window station can show windows to a person: not
+// so for a service in session 0.
+bool HasVisibleWindowStation();
+
+// The unsupported machine's message box would block a silent installation,
+// or one where nobody can see it, for ever.
+enum class UnsupportedBox { Shown, Silent, NoVisibleDesktop };
+UnsupportedBox DecideUnsupportedBox(int uiLevel, bool visibleStation);
+
 // Runs the sequence the command line asks for; returns the exit code.
 int RunInstallAction(const wchar_t* commandLine);
 
-int RunInstallSequence();
-int RunUninstallSequence();
+// arguments: the argument text, whose later words may say how the
+// installation shows itself (see ReadUiLevel).
+int RunInstallSequence(const wchar_t* arguments = L"");
+// A later word "rollback" (the package undoing a failed install) removes
+// the registrations only and leaves the firmware's mode as it is.
+bool IsRollback(const wchar_t* arguments);
+int RunUninstallSequence(const wchar_t* arguments = L"");

@@ -1,6 +1,7 @@
 #!/bin/bash
 # The run command: installs what is missing, builds everything, prepares the
-# Wine prefix with the simulated firmware and starts Kelvane.exe.
+# Wine prefix with the simulated firmware, installs Kelvane.msi with msiexec
+# and starts Kelvane.exe from where the package put it.
 #   With a display ($DISPLAY reachable) the program stays up for a person to
 #   use; it ends with its menu's "Hide".
 #   Without one (or with KV_SCRIPTED=1) a short scripted session runs under
@@ -20,10 +21,18 @@ timeout 30 wineserver -k 2>/dev/null || true
 
 if [ -z "${KV_SCRIPTED:-}" ] && [ -n "${DISPLAY:-}" ] && timeout 5 xdpyinfo >/dev/null 2>&1; then
     KV_DISPLAY=$DISPLAY bash "$root/winetest/start-session.sh" "$winetest_dir" "${doubles[@]}"
+    source "$root/scripts/package.sh"
+    if ! kv_install_package; then
+        echo "msiexec could not install $kv_msi (log: $build/msiexec-install.log)"
+        exit 1
+    fi
+    kv_print_arp_entry
     echo "Kelvane runs on the simulated firmware ($WINEPREFIX/drive_c/ProgramData/SimFirmware/machine.txt)."
     echo "Left-click its icon for the mode panel, right-click for the menu; \"Hide\" ends it."
-    KV_WINE_TIMEOUT=86400 "$winetest_dir/wine-run" "$build/Kelvane/Kelvane.exe"
+    KV_WINE_TIMEOUT=86400 "$winetest_dir/wine-run" "$kv_installed_program"
     status=$?
+    # The test prefix is shared with the tests: the product goes again.
+    kv_remove_package || true
     timeout 30 wineserver -k 2>/dev/null || true
     exit $status
 fi

@@ -1,18 +1,21 @@
 #!/bin/bash
 # A short session with Kelvane.exe on the simulated firmware, as a person
-# would have it: the panel opens, the mode goes to Off and back to On, the
-# About window opens through the link, its check box is toggled, the context
-# menu is shown and "Hide" ends the program. It runs twice: at 100 % display
-# scale and at 150 % (Wine's LogPixels 144). A screenshot of every step goes
-# to BUILD/screenshots (BUILD/screenshots/150 for the second run); the log
-# and the settings file are printed. Ends with 0 only if every step had its
-# effect.
+# would have it: msiexec installs Kelvane.msi (Add/Remove Programs' entry is
+# printed), the installed Kelvane.exe starts, the panel opens, the mode goes
+# to Off and back to On, the About window opens through the link, its check
+# box is toggled, the context menu is shown and "Hide" ends the program; the
+# product is removed again, since the tests share the prefix. It runs twice:
+# at 100 % display scale and at 150 % (Wine's LogPixels 144). A screenshot of
+# every step goes to BUILD/screenshots (BUILD/screenshots/150 for the second
+# run); the log and the settings file are printed. Ends with 0 only if every
+# step had its effect.
 # Usage: scripted-session.sh BUILD   (the Wine session must be running)
 set -u
 build=$1
 source "$build/winetest/wine-env.sh"
 kv_desktop_probe="$build/tests/desktop_probe.exe"
 source "$(dirname "$0")/../winetest/desktop.sh"
+source "$(dirname "$0")/package.sh"
 
 shots="$build/screenshots"
 rm -rf "$shots"
@@ -54,7 +57,16 @@ session() {
     kv_reset_machine
     kv_set_machine record "01 01 00 00"
 
-    KV_WINE_TIMEOUT=300 "$KV_WINETEST_DIR/wine-run" "$build/Kelvane/Kelvane.exe" >"$build/kelvane-run.log" 2>&1 &
+    if ! kv_install_package; then
+        echo "FAIL msiexec could not install $kv_msi (log: $build/msiexec-install.log)"
+        failed=$((failed + 1))
+        return
+    fi
+    local arp_entry
+    arp_entry=$(kv_print_arp_entry)
+    echo "ok   msiexec installed the package; $arp_entry"
+
+    KV_WINE_TIMEOUT=300 "$KV_WINETEST_DIR/wine-run" "$kv_installed_program" >"$build/kelvane-run.log" 2>&1 &
     program=$!
 
     # Under Wine the shell cannot say where the icon is, so the panel opens at
@@ -175,6 +187,8 @@ session() {
     echo "Kelvane.ini:"
     tr -d '\r' <"$kv_settings_file" 2>/dev/null | sed 's/^/    /'
     echo "Firmware record: $(kv_record)"
+    echo "$arp_entry"
+    kv_remove_package || { echo "FAIL msiexec could not remove the package (log: $build/msiexec-remove.log)"; failed=$((failed + 1)); }
     echo
 }
 

@@ -14,27 +14,6 @@
 
 namespace {
 
-struct ProfileKey {
-    const char* text;
-    int32_t Profile::*field;
-    int32_t value;
-};
-
-// Compared at the start of a line over exactly their own length.
-const ProfileKey kProfileKeys[] = {
-    {"autostart=on", &Profile::autostart, 1},
-    {"autostart=off", &Profile::autostart, 0},
-    {"mode=on", &Profile::mode, 1},
-    {"mode=off", &Profile::mode, 0},
-};
-
-void ReadProfileFile(FILE* file, Profile& profile)
-{
-    char line[100];
-    while (fgets(line, sizeof(line), file))
-        ApplyProfileLine(line, profile);
-}
-
 bool GetDefaultProfilePath(wchar_t (&path)[MAX_PATH])
 {
     if (!SHGetSpecialFolderPathW(nullptr, path, CSIDL_PROGRAM_FILES, FALSE))
@@ -48,16 +27,6 @@ bool GetDefaultProfilePath(wchar_t (&path)[MAX_PATH])
 
 } // namespace
 
-void ApplyProfileLine(const char* line, Profile& profile)
-{
-    for (const ProfileKey& key : kProfileKeys) {
-        if (_strnicmp(line, key.text, std::strlen(key.text)) == 0) {
-            profile.*key.field = key.value;
-            return;
-        }
-    }
-}
-
 int ReadProfile(Profile& profile)
 {
     profile.autostart = -1;
@@ -70,7 +39,7 @@ int ReadProfile(Profile& profile)
     ScopedStdioFile file(_wfopen(path, L"rt"));
     if (!file)
         return 0;
-    ReadProfileFile(file.Get(), profile);
+    ReadProfileLines(file.Get(), profile);
     return 1;
 }
 
@@ -84,7 +53,7 @@ void ReadDefaultProfile(Profile& profile)
         return;
     ScopedStdioFile file(_wfopen(path, L"rt"));
     if (file)
-        ReadProfileFile(file.Get(), profile);
+        ReadProfileLines(file.Get(), profile);
 }
 
 int SetProfile()

@@ -2,12 +2,7 @@
 // cooling mode.
 #pragma once
 
-#include <cstdint>
-
-struct Profile {
-    int32_t autostart; // 1 on, 0 off, -1 not set
-    int32_t mode;      // 1 On, 0 Off, -1 not set
-};
+#include "profile_lines.h"
 
 // Reads the per-user file; 1 if it could be opened (fields as it said, -1
 // where it said nothing), 0 if not (both -1).
@@ -20,6 +15,3 @@ void ReadDefaultProfile(Profile& profile);
 // old file is replaced only once both lines are written. 1 if the file could
 // be opened for writing, else 0.
 int SetProfile();
-
-// Applies the lines of a settings file, read in pieces of at most 99 bytes.
-void ApplyProfileLine(const char* line, Profile& profile);

@@ -9,6 +9,7 @@
 
 #include "install_fixture.h"
 #include "log_reader.h"
+#include "setup_box.h"
 #include "status_text.h"
 
 namespace {
@@ -22,78 +23,10 @@ std::wstring ProgramPath()
     return path;
 }
 
-struct SeenBox {
-    bool found = false;
-    std::wstring text;
-    bool topmost = false;
-    bool hasIcon = false;
-    bool hasOk = false;
-    bool hasCancel = false;
-};
-
-struct ProgramRun {
-    DWORD exitCode = 0xDEADBEEF;
-    bool timedOut = false;
-    SeenBox box;
-};
-
-BOOL CALLBACK InspectChild(HWND child, LPARAM context)
-{
-    SeenBox& box = *reinterpret_cast<SeenBox*>(context);
-    wchar_t className[64] = L"";
-    GetClassNameW(child, className, ARRAYSIZE(className));
-    LONG style = GetWindowLongW(child, GWL_STYLE);
-    if (lstrcmpiW(className, L"Static") == 0 && (style & SS_TYPEMASK) == SS_ICON &&
-        SendMessageW(child, STM_GETICON, 0, 0) != 0)
-        box.hasIcon = true;
-    return TRUE;
-}
-
-// Starts the program with the given argument text and waits for it; a box
-// with the setup caption is inspected and closed with its OK button.
+// The box is inspected and closed; a run that waits longer than 30 s fails.
 ProgramRun RunProgram(const std::wstring& arguments)
 {
-    ProgramRun run;
-    std::wstring commandLine = L"\"" + ProgramPath() + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        ADD_FAILURE() << "CreateProcessW failed: " << GetLastError() << " for " << Narrow(commandLine);
-        return run;
-    }
-    CloseHandle(process.hThread);
-
-    DWORD waited = 0;
-    while (WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT) {
-        waited += 50;
-        HWND box = FindWindowW(L"#32770", L"Vorn Kelvane Setup");
-        if (box && !run.box.found) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(box, &owner);
-            if (owner == process.dwProcessId) {
-                run.box.found = true;
-                wchar_t text[256] = L"";
-                GetDlgItemTextW(box, 0xFFFF, text, ARRAYSIZE(text));
-                run.box.text = text;
-                run.box.topmost = (GetWindowLongW(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
-                run.box.hasOk = GetDlgItem(box, IDOK) != nullptr;
-                run.box.hasCancel = GetDlgItem(box, IDCANCEL) != nullptr;
-                EnumChildWindows(box, InspectChild, reinterpret_cast<LPARAM>(&run.box));
-                PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                             reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
-            }
-        }
-        if (waited > 30000) {
-            run.timedOut = true;
-            TerminateProcess(process.hProcess, 0xDEAD);
-            WaitForSingleObject(process.hProcess, 5000);
-            break;
-        }
-    }
-    GetExitCodeProcess(process.hProcess, &run.exitCode);
-    CloseHandle(process.hProcess);
-    return run;
+    return RunClosingSetupBox(L"\"" + ProgramPath() + L"\"" + (arguments.empty() ? L"" : L" " + arguments), 30000);
 }
 
 std::vector<std::string> RegistrationDump()
@@ -151,27 +84,47 @@ TEST_F(InstallActionProgramTest, SwitchesSelectTheSequenceAndEverythingElseDoesN
     EXPECT_FALSE(FileExists(SetupLogPath())) << "nothing is logged";
 }
 
-TEST_F(InstallActionProgramTest, AnUnsupportedMachineShowsTheBoxAndExitsWith1603)
+TEST_F(InstallActionProgramTest, AnUnsupportedMachineShowsTheBoxOnlyToAnInteractiveInstall)
 {
+    const char kUnsupported[] = "Install: This system does not support Kelvane (does not support accelerometer or "
+                                "thermal control or both).\n";
+    struct Case {
+        const wchar_t* arguments;
+        bool box;
+        const char* caseLine;
+    };
+    // What msiexec passes as UILevel: 2 for /qn, 3 for /qb, 5 for a full UI.
+    const Case cases[] = {
+        {L"-install", true, "Install: Message box shown to the user.\n"},
+        {L"-install ui=5", true, "Install: Message box shown to the user.\n"},
+        {L"-install ui=3", true, "Install: Message box shown to the user.\n"},
+        {L"-install ui=2", false, "Install: No message box: the installation runs without a user interface.\n"},
+    };
     CreateSetupLogCopyFolder();
     SetRecord({0x00, 0x01, 0x00, 0x00});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.arguments));
+        DeleteFileW(SetupLogPath().c_str());
+        DeleteFileW(SetupLogCopyPath().c_str());
 
-    ProgramRun run = RunProgram(L"-install");
+        ProgramRun run = RunProgram(c.arguments);
 
-    EXPECT_FALSE(run.timedOut);
-    EXPECT_EQ(1603u, run.exitCode);
-    ASSERT_TRUE(run.box.found) << "no message box with the caption \"Vorn Kelvane Setup\"";
-    EXPECT_EQ("Your product does not support Vorn Kelvane.", Narrow(run.box.text));
-    EXPECT_TRUE(run.box.topmost) << "MB_SYSTEMMODAL keeps the box above other windows";
-    EXPECT_TRUE(run.box.hasIcon) << "MB_ICONERROR";
-    EXPECT_TRUE(run.box.hasOk);
-    EXPECT_FALSE(run.box.hasCancel) << "MB_OK has one button";
-    EXPECT_EQ(Entries{"Install: This system does not support Kelvane (does not support accelerometer or thermal "
-                      "control or both).\n"},
-              ReadSetupLog(SetupLogPath()));
-    EXPECT_EQ(2u, ReadSetupLog(SetupLogCopyPath()).size());
-    EXPECT_TRUE(SchedulerState().empty());
-    EXPECT_TRUE(RegistrationDump().empty());
+        EXPECT_FALSE(run.timedOut);
+        EXPECT_EQ(1603u, run.exitCode);
+        ASSERT_EQ(c.box, run.box.found) << "a message box with the caption \"Vorn Kelvane Setup\"";
+        if (c.box) {
+            EXPECT_EQ("Your product does not support Vorn Kelvane.", Narrow(run.box.text));
+            EXPECT_TRUE(run.box.topmost) << "MB_SYSTEMMODAL keeps the box above other windows";
+            EXPECT_TRUE(run.box.hasIcon) << "MB_ICONERROR";
+            EXPECT_TRUE(run.box.hasOk);
+            EXPECT_FALSE(run.box.hasCancel) << "MB_OK has one button";
+        }
+        EXPECT_EQ((Entries{kUnsupported, c.caseLine}), ReadSetupLog(SetupLogPath()));
+        EXPECT_EQ((Entries{kUnsupported, "Debug: User name is kvtester\n", c.caseLine}),
+                  ReadSetupLog(SetupLogCopyPath()));
+        EXPECT_TRUE(SchedulerState().empty());
+        EXPECT_TRUE(RegistrationDump().empty());
+    }
 }
 
 TEST_F(InstallActionProgramTest, TheAdministratorGetsNoBoxAndStill1603)

@@ -20,6 +20,8 @@ const char kUnsupported[] = "Install: This system does not support Kelvane (does
                             "thermal control or both).\n";
 const char kCompleted[] = "Install: Custom Setup completed successfully.\n";
 const char kTaskFailed[] = "Install: Failed adding a task to the task scheduler.\n";
+const char kBoxShown[] = "Install: Message box shown to the user.\n";
+const char kNoBoxForAdministrator[] = "Install: No message box: the user is Administrator.\n";
 
 struct MessageBoxCall {
     HWND owner;
@@ -97,6 +99,45 @@ TEST(InstallSwitchTest, OnlyTheStartOfTheArgumentTextIsCompared)
     EXPECT_EQ(static_cast<int>(InstallSwitch::None), static_cast<int>(ParseInstallSwitch(SkipProgramName(nullptr))));
 }
 
+TEST(InstallSwitchTest, TheUiWordAndTheWindowStationDecideTheBox)
+{
+    struct Case {
+        const wchar_t* arguments;
+        int uiLevel;
+    };
+    const Case levels[] = {
+        {L"-install", -1},          {L"-install ui=2", 2},        {L"/install UI=5", 5},
+        {L"-install x ui=3", 3},    {L"-install ui=", -1},        {L"-install ui=2x", -1},
+        {L"-installui=2", -1},      {L"-install ui=34", 34},      {L"-install ui=99999999999", -1},
+        {L"", -1},
+    };
+    for (const Case& c : levels)
+        EXPECT_EQ(c.uiLevel, ReadUiLevel(c.arguments)) << Narrow(c.arguments);
+
+    struct Decision {
+        int uiLevel;
+        bool visible;
+        UnsupportedBox box;
+    };
+    // 34 is 2 with INSTALLUILEVEL_HIDECANCEL: still silent.
+    const Decision decisions[] = {
+        {-1, true, UnsupportedBox::Shown},   {5, true, UnsupportedBox::Shown},
+        {3, true, UnsupportedBox::Shown},    {2, true, UnsupportedBox::Silent},
+        {34, true, UnsupportedBox::Silent},  {0, true, UnsupportedBox::Silent},
+        {5, false, UnsupportedBox::NoVisibleDesktop}, {-1, false, UnsupportedBox::NoVisibleDesktop},
+    };
+    for (const Decision& d : decisions) {
+        EXPECT_EQ(static_cast<int>(d.box), static_cast<int>(DecideUnsupportedBox(d.uiLevel, d.visible)))
+            << d.uiLevel << (d.visible ? " visible" : " invisible");
+    }
+    EXPECT_TRUE(HasVisibleWindowStation()) << "the test session's window station is interactive";
+
+    for (const wchar_t* rollback : {L"-uninstall rollback", L"/uninstall x ROLLBACK"})
+        EXPECT_TRUE(IsRollback(rollback)) << Narrow(rollback);
+    for (const wchar_t* removal : {L"-uninstall", L"-uninstallrollback", L"-uninstall rollbacks", L""})
+        EXPECT_FALSE(IsRollback(removal)) << Narrow(removal);
+}
+
 TEST_F(InstallSequenceTest, ASupportedMachineIsRegisteredAndOnlyTheCopyHearsOfIt)
 {
     CreateSetupLogCopyFolder();
@@ -167,8 +208,9 @@ TEST_F(InstallSequenceTest, AnUnsupportedOrUnreachableFirmwareFailsWithTheBox)
 
         EXPECT_EQ(1603, RunInstallAction(L"KvInstallAction.exe -install"));
 
-        EXPECT_EQ(Entries{kUnsupported}, ReadSetupLog(SetupLogPath()));
-        EXPECT_EQ((Entries{kUnsupported, "Debug: User name is kvtester\n"}), ReadSetupLog(SetupLogCopyPath()));
+        EXPECT_EQ((Entries{kUnsupported, kBoxShown}), ReadSetupLog(SetupLogPath()));
+        EXPECT_EQ((Entries{kUnsupported, "Debug: User name is kvtester\n", kBoxShown}),
+                  ReadSetupLog(SetupLogCopyPath()));
         ASSERT_EQ(1u, messageBoxes.size());
         EXPECT_EQ(nullptr, messageBoxes[0].owner);
         EXPECT_EQ("Your product does not support Vorn Kelvane.", Narrow(messageBoxes[0].text));
@@ -188,7 +230,9 @@ TEST_F(InstallSequenceTest, TheAdministratorSeesNoBoxButTheInstallStillFails)
         EXPECT_EQ(1603, RunInstallAction(L"KvInstallAction.exe -install"));
     }
     EXPECT_EQ(0u, messageBoxes.size());
-    EXPECT_EQ((Entries{kUnsupported, kUnsupported, kUnsupported}), ReadSetupLog(SetupLogPath()));
+    EXPECT_EQ((Entries{kUnsupported, kNoBoxForAdministrator, kUnsupported, kNoBoxForAdministrator, kUnsupported,
+                       kNoBoxForAdministrator}),
+              ReadSetupLog(SetupLogPath()));
 }
 
 TEST_F(InstallSequenceTest, AFailedTaskFailsTheInstallAndKeepsTheControlPanelItem)
@@ -204,6 +248,13 @@ TEST_F(InstallSequenceTest, AFailedTaskFailsTheInstallAndKeepsTheControlPanelIte
     EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kItemClassKey));
     EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kItemNamespaceKey));
     EXPECT_EQ(0u, messageBoxes.size());
+
+    // The package's rollback removes what the failed install left, and only that.
+    SetRecord({0x01, 0x01, 0x00, 0x5A});
+    EXPECT_EQ(0, RunInstallAction(L"KvInstallAction.exe -uninstall rollback"));
+    EXPECT_TRUE(NothingRegistered());
+    EXPECT_EQ("01 01 00 5A", simfw::FormatBytes(Record()));
+    EXPECT_EQ(0, Machine().Has("last.wmi.write.bytes")) << "the firmware was written";
 }
 
 TEST_F(InstallSequenceTest, UninstallClearsTheModeBytesAndRemovesEverything)

@@ -1,0 +1,363 @@
+// Custom actions of Kelvane.msi for what Windows Installer has no standard
+// action: ending and restarting the tray program, and the fleet's default
+// Kelvane.ini in the install folder.
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+#include "profile_lines.h"
+#include "scoped_win32.h"
+
+namespace {
+
+constexpr WPARAM kHideCommand = 40004; // the controller's "Hide"
+constexpr DWORD kEndWaitMs = 5000;
+constexpr int kMaxInstances = 8;
+// Directly under Software: a volatile key made with new parents would leave
+// them behind.
+const wchar_t kReplacementKey[] = L"Software\\Quellmark Vorn Kelvane upgrade";
+const wchar_t kReplacedValue[] = L"Replaced";
+
+struct MsiHandleTraits {
+    using Handle = MSIHANDLE;
+    static Handle Invalid() { return 0; }
+    static bool IsValid(Handle h) { return h != 0; }
+    static void Close(Handle h) { MsiCloseHandle(h); }
+};
+using ScopedMsiHandle = ScopedHandle<MsiHandleTraits>;
+
+// One line in the installer's log (msiexec /l*v); an error is also shown
+// when the installation has a user interface.
+void LogToInstaller(MSIHANDLE install, const std::wstring& text, INSTALLMESSAGE kind = INSTALLMESSAGE_INFO)
+{
+    ScopedMsiHandle record(MsiCreateRecord(0));
+    if (!record)
+        return;
+    MsiRecordSetStringW(record.Get(), 0, text.c_str());
+    MsiProcessMessage(install, kind == INSTALLMESSAGE_ERROR ? INSTALLMESSAGE(kind | MB_OK | MB_ICONERROR) : kind,
+                      record.Get());
+}
+
+std::wstring GetInstallerProperty(MSIHANDLE install, const wchar_t* name)
+{
+    DWORD size = 0;
+    wchar_t empty[1] = L"";
+    if (MsiGetPropertyW(install, name, empty, &size) != ERROR_MORE_DATA)
+        return std::wstring();
+    std::wstring value(size + 1, L'\0');
+    size = static_cast<DWORD>(value.size());
+    if (MsiGetPropertyW(install, name, &value[0], &size) != ERROR_SUCCESS)
+        return std::wstring();
+    value.resize(size);
+    return value;
+}
+
+std::wstring InFolder(std::wstring folder, const wchar_t* name)
+{
+    if (!folder.empty() && folder.back() != L'\\')
+        folder += L'\\';
+    return folder + name;
+}
+
+// "on" 1, "off" 0, nothing -1; anything else is refused with -2.
+int ParseOnOff(const std::wstring& value)
+{
+    if (value.empty())
+        return -1;
+    if (CompareStringOrdinal(value.c_str(), -1, L"on", -1, TRUE) == CSTR_EQUAL)
+        return 1;
+    if (CompareStringOrdinal(value.c_str(), -1, L"off", -1, TRUE) == CSTR_EQUAL)
+        return 0;
+    return -2;
+}
+
+// CustomActionData of the defaults writer: "FOLDER|AUTOSTART|MODE", each
+// value 1, 0 or -1 (no line).
+std::wstring FormatProfileData(const std::wstring& folder, const Profile& profile)
+{
+    return folder + L"|" + std::to_wstring(profile.autostart) + L"|" + std::to_wstring(profile.mode);
+}
+
+bool ParseProfileData(const std::wstring& data, std::wstring& folder, Profile& profile)
+{
+    size_t second = data.rfind(L'|');
+    size_t first = second == std::wstring::npos || second == 0 ? std::wstring::npos : data.rfind(L'|', second - 1);
+    if (first == std::wstring::npos)
+        return false;
+    folder = data.substr(0, first);
+    profile.autostart = std::wcstol(data.c_str() + first + 1, nullptr, 10);
+    profile.mode = std::wcstol(data.c_str() + second + 1, nullptr, 10);
+    auto valid = [](int32_t v) { return v >= -1 && v <= 1; };
+    return !folder.empty() && valid(profile.autostart) && valid(profile.mode);
+}
+
+// Writes the lines of the fields that are set, beside the file first so that
+// a failed write leaves the old file; no field set: no file.
+bool WriteProfileFile(const std::wstring& path, const Profile& profile)
+{
+    if (profile.autostart < 0 && profile.mode < 0)
+        return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+
+    std::wstring temporary = path + L".new";
+    ScopedStdioFile file(_wfopen(temporary.c_str(), L"wt"));
+    if (!file)
+        return false;
+    bool written = true;
+    if (profile.autostart >= 0)
+        written = fputs(profile.autostart ? "autostart=on\n" : "autostart=off\n", file.Get()) >= 0;
+    if (profile.mode >= 0)
+        written = fputs(profile.mode ? "mode=on\n" : "mode=off\n", file.Get()) >= 0 && written;
+    written = fclose(file.Detach()) == 0 && written;
+    if (written && MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    DeleteFileW(temporary.c_str());
+    return false;
+}
+
+// False when the token cannot say: never risk an elevated start.
+bool IsUnelevated(HANDLE token)
+{
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    return GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size) &&
+           !elevation.TokenIsElevated;
+}
+
+ScopedKernelHandle OwnToken()
+{
+    HANDLE raw = nullptr;
+    return ScopedKernelHandle(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw) ? raw : nullptr);
+}
+
+// A primary token for CreateProcessWithTokenW.
+ScopedKernelHandle DuplicatePrimary(HANDLE token)
+{
+    HANDLE primary = nullptr;
+    if (!DuplicateTokenEx(token, TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT |
+                                     TOKEN_ADJUST_SESSIONID,
+                          nullptr, SecurityImpersonation, TokenPrimary, &primary))
+        return ScopedKernelHandle();
+    return ScopedKernelHandle(primary);
+}
+
+// The token of the desktop shell's process: the user's own rights, whatever
+// rights the installer runs with.
+ScopedKernelHandle DuplicateShellToken()
+{
+    HWND shell = GetShellWindow();
+    DWORD processId = 0;
+    if (!shell || !GetWindowThreadProcessId(shell, &processId))
+        return ScopedKernelHandle();
+    ScopedKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    HANDLE raw = nullptr;
+    if (!process || !OpenProcessToken(process.Get(), TOKEN_QUERY | TOKEN_DUPLICATE, &raw))
+        return ScopedKernelHandle();
+    ScopedKernelHandle token(raw);
+    return IsUnelevated(token.Get()) ? DuplicatePrimary(token.Get()) : ScopedKernelHandle();
+}
+
+// The limited half of an elevated administrator's split token.
+ScopedKernelHandle DuplicateLinkedToken()
+{
+    ScopedKernelHandle token = OwnToken();
+    TOKEN_LINKED_TOKEN linked = {};
+    DWORD size = 0;
+    if (!token || !GetTokenInformation(token.Get(), TokenLinkedToken, &linked, sizeof(linked), &size))
+        return ScopedKernelHandle();
+    ScopedKernelHandle limited(linked.LinkedToken);
+    return IsUnelevated(limited.Get()) ? DuplicatePrimary(limited.Get()) : ScopedKernelHandle();
+}
+
+} // namespace
+
+// Immediate, before InstallValidate: a running Kelvane.exe would hold its
+// file, so that an upgrade or removal leaves it behind or asks for a reboot.
+// It is asked to end as its own "Hide" would end it.
+extern "C" UINT __stdcall EndRunningKelvane(MSIHANDLE install)
+{
+    for (int i = 0; i < kMaxInstances; ++i) {
+        HWND controller = FindWindowW(L"VornKelvane", nullptr);
+        if (!controller)
+            return ERROR_SUCCESS;
+        DWORD processId = 0;
+        GetWindowThreadProcessId(controller, &processId);
+        ScopedKernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+        DWORD_PTR answer = 0;
+        SendMessageTimeoutW(controller, WM_COMMAND, MAKEWPARAM(kHideCommand, 0), 0, SMTO_ABORTIFHUNG, kEndWaitMs,
+                            &answer);
+        if (!process || WaitForSingleObject(process.Get(), kEndWaitMs) != WAIT_OBJECT_0) {
+            LogToInstaller(install, L"EndRunningKelvane(): Kelvane.exe (process " + std::to_wstring(processId) +
+                                        L") did not end; its files may be replaced only after a restart.");
+            return ERROR_SUCCESS;
+        }
+        LogToInstaller(install, L"EndRunningKelvane(): Kelvane.exe (process " + std::to_wstring(processId) +
+                                    L") ended.");
+    }
+    return ERROR_SUCCESS;
+}
+
+// Immediate, in an upgrade, just before RemoveExistingProducts: names the
+// products about to be replaced, for their removal to find (see
+// FindReplacingProduct). The key is volatile: it never outlives a restart.
+extern "C" UINT __stdcall MarkReplacedProducts(MSIHANDLE install)
+{
+    std::wstring replaced = GetInstallerProperty(install, L"WIX_UPGRADE_DETECTED");
+    HKEY raw = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kReplacementKey, 0, nullptr, REG_OPTION_VOLATILE, KEY_SET_VALUE, nullptr,
+                        &raw, nullptr) != ERROR_SUCCESS) {
+        LogToInstaller(install, L"MarkReplacedProducts(): no mark; the old product's removal relies on "
+                                L"UPGRADINGPRODUCTCODE alone.");
+        return ERROR_SUCCESS;
+    }
+    ScopedRegistryKey key(raw);
+    RegSetValueExW(key.Get(), kReplacedValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(replaced.c_str()),
+                   static_cast<DWORD>((replaced.size() + 1) * sizeof(wchar_t)));
+    return ERROR_SUCCESS;
+}
+
+// Immediate, just after RemoveExistingProducts: a mark that no removal took.
+extern "C" UINT __stdcall ForgetReplacedProducts(MSIHANDLE)
+{
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kReplacementKey);
+    return ERROR_SUCCESS;
+}
+
+// Immediate, on removal: is this the removal of an old product inside an
+// upgrade? Windows Installer says so with UPGRADINGPRODUCTCODE; an installer
+// that runs the removal as a separate msiexec without it (Wine's) is
+// recognised by the upgrade's mark, taken once. The answer,
+// REPLACINGPRODUCT, keeps the removal from switching the cooling off and
+// from dropping the registrations and defaults that the new version keeps.
+extern "C" UINT __stdcall FindReplacingProduct(MSIHANDLE install)
+{
+    HKEY raw = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kReplacementKey, 0, KEY_QUERY_VALUE, &raw) != ERROR_SUCCESS)
+        return ERROR_SUCCESS;
+    ScopedRegistryKey key(raw);
+    wchar_t replaced[1024] = L"";
+    DWORD size = sizeof(replaced) - sizeof(wchar_t);
+    DWORD type = 0;
+    if (RegQueryValueExW(key.Get(), kReplacedValue, nullptr, &type, reinterpret_cast<BYTE*>(replaced), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ)
+        return ERROR_SUCCESS;
+    key.Reset();
+
+    // WIX_UPGRADE_DETECTED lists product codes separated by ";".
+    std::wstring productCode = GetInstallerProperty(install, L"ProductCode");
+    std::wstring list = L";" + std::wstring(replaced) + L";";
+    std::wstring wanted = L";" + productCode + L";";
+    CharUpperBuffW(&list[0], static_cast<DWORD>(list.size()));
+    CharUpperBuffW(&wanted[0], static_cast<DWORD>(wanted.size()));
+    if (productCode.empty() || list.find(wanted) == std::wstring::npos)
+        return ERROR_SUCCESS;
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kReplacementKey);
+    MsiSetPropertyW(install, L"REPLACINGPRODUCT", L"1");
+    LogToInstaller(install, L"FindReplacingProduct(): " + productCode +
+                                L" is removed by an upgrade: the registrations and the firmware's mode stay.");
+    return ERROR_SUCCESS;
+}
+
+// Immediate, after CostFinalize: what the defaults writer and its rollback
+// will write. Values given now replace those of an earlier install; the
+// others stay as the install folder's Kelvane.ini has them.
+extern "C" UINT __stdcall PrepareDefaultProfile(MSIHANDLE install)
+{
+    std::wstring folder = GetInstallerProperty(install, L"INSTALLFOLDER");
+    std::wstring modeText = GetInstallerProperty(install, L"DEFAULTMODE");
+    std::wstring iconText = GetInstallerProperty(install, L"SHOWICON");
+    int mode = ParseOnOff(modeText);
+    int icon = ParseOnOff(iconText);
+    bool removing = CompareStringOrdinal(GetInstallerProperty(install, L"REMOVE").c_str(), -1, L"ALL", -1, TRUE) ==
+                    CSTR_EQUAL;
+    if (folder.empty() || (!removing && (mode == -2 || icon == -2))) {
+        LogToInstaller(install,
+                       L"Vorn Kelvane: installation stopped, nothing was changed. DEFAULTMODE=\"" + modeText +
+                           L"\" and SHOWICON=\"" + iconText + L"\": each must be on, off or not given.",
+                       INSTALLMESSAGE_ERROR);
+        return ERROR_INSTALL_FAILURE;
+    }
+
+    Profile before = {-1, -1};
+    ScopedStdioFile file(_wfopen(InFolder(folder, L"Kelvane.ini").c_str(), L"rt"));
+    if (file)
+        ReadProfileLines(file.Get(), before);
+    Profile after = before;
+    if (icon >= 0)
+        after.autostart = icon;
+    if (mode >= 0)
+        after.mode = mode;
+
+    const Profile none = {-1, -1};
+    MsiSetPropertyW(install, L"WriteDefaultProfile", FormatProfileData(folder, after).c_str());
+    MsiSetPropertyW(install, L"UndoDefaultProfile", FormatProfileData(folder, before).c_str());
+    MsiSetPropertyW(install, L"RemoveDefaultProfile", FormatProfileData(folder, none).c_str());
+    return ERROR_SUCCESS;
+}
+
+// Deferred (writer, its rollback and the removal): makes the install
+// folder's Kelvane.ini say what CustomActionData says.
+extern "C" UINT __stdcall ApplyDefaultProfile(MSIHANDLE install)
+{
+    std::wstring data = GetInstallerProperty(install, L"CustomActionData");
+    std::wstring folder;
+    Profile profile = {-1, -1};
+    if (!ParseProfileData(data, folder, profile)) {
+        LogToInstaller(install, L"ApplyDefaultProfile(): unreadable data \"" + data + L"\".");
+        return ERROR_INSTALL_FAILURE;
+    }
+    std::wstring path = InFolder(folder, L"Kelvane.ini");
+    if (!WriteProfileFile(path, profile)) {
+        LogToInstaller(install, L"ApplyDefaultProfile(): could not write \"" + path + L"\" (error " +
+                                    std::to_wstring(GetLastError()) + L").");
+        return ERROR_INSTALL_FAILURE;
+    }
+    return ERROR_SUCCESS;
+}
+
+// Immediate, after InstallFinalize of an interactive install: starts the
+// installed Kelvane.exe with the user's own rights, never the installer's
+// elevated ones. Not starting it fails nothing: the logon task will.
+extern "C" UINT __stdcall StartKelvaneForUser(MSIHANDLE install)
+{
+    std::wstring folder = GetInstallerProperty(install, L"INSTALLFOLDER");
+    std::wstring program = InFolder(folder, L"Kelvane.exe");
+    std::wstring commandLine = L"\"" + program + L"\"";
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started = {};
+    BOOL ok = FALSE;
+    const wchar_t* how = L"";
+    ScopedKernelHandle own = OwnToken();
+    if (own && IsUnelevated(own.Get())) {
+        how = L"as the installing user";
+        ok = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                            &startup, &started);
+    } else if (ScopedKernelHandle token = DuplicateShellToken()) {
+        how = L"with the desktop shell's rights";
+        ok = CreateProcessWithTokenW(token.Get(), 0, program.c_str(), &commandLine[0], 0, nullptr, folder.c_str(),
+                                     &startup, &started);
+    } else if (ScopedKernelHandle limited = DuplicateLinkedToken()) {
+        how = L"with the installing user's limited rights";
+        ok = CreateProcessWithTokenW(limited.Get(), 0, program.c_str(), &commandLine[0], 0, nullptr, folder.c_str(),
+                                     &startup, &started);
+    } else {
+        LogToInstaller(install, L"StartKelvaneForUser(): not started: the installer is elevated and no desktop "
+                                L"shell gives the user's own rights.");
+        return ERROR_SUCCESS;
+    }
+    if (!ok) {
+        LogToInstaller(install, L"StartKelvaneForUser(): \"" + program + L"\" not started " + how + L" (error " +
+                                    std::to_wstring(GetLastError()) + L").");
+        return ERROR_SUCCESS;
+    }
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    LogToInstaller(install, L"StartKelvaneForUser(): \"" + program + L"\" started " + how + L".");
+    return ERROR_SUCCESS;
+}
