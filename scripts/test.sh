@@ -9,3 +9,7 @@ bash "$root/scripts/install-deps.sh"
 bash "$root/scripts/build.sh"
 cd "$build"
 ctest --output-on-failure --timeout 300
+
+# The same code through a second compiler, whose Kelvane.exe must start and
+# run as the first one's does.
+bash "$root/scripts/clang-build.sh"
