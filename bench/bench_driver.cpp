@@ -76,6 +76,12 @@ void Fact(const char* what, const std::string& value)
     std::printf("| %s | %s | | |\n", what, value.c_str());
 }
 
+double CpuMilliseconds(const FILETIME& kernel, const FILETIME& user)
+{
+    auto ticks = [](const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    return static_cast<double>(ticks(kernel) + ticks(user)) / 10000.0;
+}
+
 long Counter(const char* name)
 {
     return simfw::Machine::Load().Counter(name);
@@ -149,6 +155,8 @@ void ResetMachine()
     simfw::UpdateMachine([](simfw::Machine& machine) { machine.SetRecord({0x01, 0x01, 0x00, 0x00}); });
 }
 
+bool startupFailures = false;
+
 void MeasureStartup(const std::wstring& kelvane, const std::wstring& reference, int runs)
 {
     ResetMachine();
@@ -173,6 +181,11 @@ void MeasureStartup(const std::wstring& kelvane, const std::wstring& reference, 
                 return;
             double wall = program.WaitVisible(side.panelClass, started);
             program.End(side.ownerClass, side.endMessage, side.endParameter);
+            if (wall < 0) {
+                std::fprintf(stderr, "no panel from %ls %ls within 20 s\n", side.exe.c_str(), side.arguments);
+                startupFailures = true;
+                return;
+            }
             if (run >= 0)
                 side.wall.push_back(wall);
         }
@@ -207,8 +220,7 @@ void MeasureIdleProgram(const std::wstring& kelvane)
     GetProcessTimes(k.info.hProcess, &created, &exited, &kernel0, &user0);
     Sleep(10000);
     GetProcessTimes(k.info.hProcess, &created, &exited, &kernel1, &user1);
-    auto ticks = [](const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
-    double cpu = static_cast<double>(ticks(kernel1) - ticks(kernel0) + ticks(user1) - ticks(user0)) / 10000.0;
+    double cpu = CpuMilliseconds(kernel1, user1) - CpuMilliseconds(kernel0, user0);
     char text[64];
     std::snprintf(text, sizeof(text), "%.1f ms", cpu);
     Fact("CPU time of the running Kelvane.exe over 10 s idle, no window open", text);
@@ -583,10 +595,9 @@ void MeasureInProcess(int runs, int panelCycles, int aboutCycles)
         }
     }
     GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel1, &user1);
-    auto ticks = [](const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
     char idle[128];
     std::snprintf(idle, sizeof(idle), "%d timers alive, %d messages, %.1f ms CPU (polling included)", LiveTimers(),
-                  messages, static_cast<double>(ticks(kernel1) - ticks(kernel0) + ticks(user1) - ticks(user0)) / 10000.0);
+                  messages, CpuMilliseconds(kernel1, user1) - CpuMilliseconds(kernel0, user0));
     Fact("In-process idle 10 s, no window open", idle);
 
     DestroyWindow(controller);
@@ -605,6 +616,8 @@ int wmain(int argc, wchar_t** argv)
     int runs = argc > 3 ? _wtoi(argv[3]) : 21;
     std::printf("| Measure (%d runs where timed) | Median or value | Min | Max |\n|---|---|---|---|\n", runs);
     MeasureStartup(argv[1], argv[2], runs);
+    if (startupFailures)
+        return 1;
     if (argc > 4 && lstrcmpW(argv[4], L"startup") == 0)
         return 0;
     MeasureInProcess(runs, 2000, 500);
