@@ -5,12 +5,20 @@
 
 #include <windows.h>
 
+// Both files are written only through a handle whose final path is the
+// file's own, that is no reparse point and that has one name: the action
+// runs elevated, and a link planted by a person without those rights must
+// not turn the line into a write (or the size limit into a delete) elsewhere.
+
 // Appends one line to the per-user setup log, creating its two folder
-// levels when missing. Returns 1 if written, 0 if the file could not be opened.
+// levels when missing. Returns 1 if written, 0 if the file could not be
+// opened or was not the file it should be.
 int WriteSetupLog(const char* message);
 
 // Appends one line to the copy. Returns 0 without writing when
 // C:\System.sav\Logs does not exist or the file could not be opened, else 1.
+// A copy that is not the file it should be counts as missing, and the
+// per-user log gets a line saying why.
 int WriteSetupLogCopy(const char* message);
 
 // The same line to both logs: first the per-user one, then the copy.

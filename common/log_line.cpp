@@ -1,10 +1,30 @@
 #include "log_line.h"
 
+#include <shlobj.h>
 #include <strsafe.h>
 
 #include <cstdio>
 
 #include "scoped_win32.h"
+
+namespace {
+
+const wchar_t* const kProductFolderLevels[] = {L"Quellmark", L"Vorn Kelvane"};
+
+bool GetLocalAppDataFolder(wchar_t (&path)[MAX_PATH])
+{
+    return SHGetSpecialFolderPathW(nullptr, path, CSIDL_LOCAL_APPDATA, FALSE) != FALSE;
+}
+
+} // namespace
+
+void FormatLogPrefix(char (&prefix)[512])
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    StringCchPrintfA(prefix, ARRAYSIZE(prefix), "[%04d-%02d-%02d %02d:%02d:%02d] ", now.wYear, now.wMonth, now.wDay,
+                     now.wHour, now.wMinute, now.wSecond);
+}
 
 void RestartLogIfTooLarge(const wchar_t* path)
 {
@@ -22,13 +42,10 @@ int AppendLogLine(const wchar_t* path, const char* message)
     if (!file)
         return 0;
 
-    SYSTEMTIME now;
-    GetLocalTime(&now);
     // Only the prefix goes through the bounded buffer; the message is written
     // whole, however long it is.
     char prefix[512];
-    StringCchPrintfA(prefix, ARRAYSIZE(prefix), "[%04d-%02d-%02d %02d:%02d:%02d] ",
-                     now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+    FormatLogPrefix(prefix);
     fputs(prefix, file.Get());
     fputs(message, file.Get());
     return 1;
@@ -59,4 +76,23 @@ int EnsureFolderLevels(const wchar_t* base, const wchar_t* const* levels, int co
             return 0;
     }
     return 1;
+}
+
+int EnsureProductDataFolder()
+{
+    wchar_t base[MAX_PATH];
+    if (!GetLocalAppDataFolder(base))
+        return 0;
+    return EnsureFolderLevels(base, kProductFolderLevels, ARRAYSIZE(kProductFolderLevels));
+}
+
+bool GetProductDataFilePath(wchar_t (&path)[MAX_PATH], const wchar_t* fileName)
+{
+    if (!GetLocalAppDataFolder(path))
+        return false;
+    for (const wchar_t* level : kProductFolderLevels) {
+        if (!AppendPathPiece(path, level))
+            return false;
+    }
+    return AppendPathPiece(path, fileName);
 }

@@ -7,6 +7,9 @@
 // Files past this size (low 32 bits) are deleted before the next line.
 constexpr DWORD kLogSizeLimit = 0xFFFFF;
 
+// "[YYYY-MM-DD hh:mm:ss] " with the local date and time.
+void FormatLogPrefix(char (&prefix)[512]);
+
 // Deletes the file when it exists and has grown past kLogSizeLimit.
 void RestartLogIfTooLarge(const wchar_t* path);
 
@@ -25,3 +28,12 @@ bool AppendPathPiece(wchar_t (&path)[MAX_PATH], const wchar_t* piece);
 
 // True when FindFirstFileW finds the path (file or folder).
 bool PathIsPresent(const wchar_t* path);
+
+// Both programs keep their files in "Quellmark\Vorn Kelvane" below the user's
+// local application-data folder. Creates the two levels when missing;
+// returns 1 if the second exists afterwards.
+int EnsureProductDataFolder();
+
+// path = that folder + "\" + fileName; false when the folder is unknown or
+// the path does not fit.
+bool GetProductDataFilePath(wchar_t (&path)[MAX_PATH], const wchar_t* fileName);

@@ -8,6 +8,7 @@
 
 #include "about_window.h"
 #include "app_state.h"
+#include "import_hook.h"
 #include "panel_fixture.h"
 #include "resource_images.h"
 
@@ -46,23 +47,101 @@ std::string Describe(const RECT& r)
            std::to_string(r.bottom);
 }
 
+// The work area the test hands to the window instead of the desktop's.
+RECT fakeWorkArea;
+ImportHook* workAreaHook = nullptr;
+
+BOOL WINAPI FakeWorkArea(UINT action, UINT parameter, void* value, UINT flags)
+{
+    if (action == SPI_GETWORKAREA) {
+        *static_cast<RECT*>(value) = fakeWorkArea;
+        return TRUE;
+    }
+    return workAreaHook->Original<decltype(&SystemParametersInfoW)>()(action, parameter, value, flags);
+}
+
+// The background picture alone, as the window paints it before any text.
+Capture PaintedBackground()
+{
+    Capture background;
+    background.width = kAboutWidth;
+    background.height = kAboutHeight;
+    Gdiplus::Bitmap canvas(kAboutWidth, kAboutHeight, PixelFormat32bppRGB);
+    {
+        Gdiplus::Graphics graphics(&canvas);
+        DrawImageInto(graphics, app.images[AboutBackground], 0, 0, kAboutWidth, kAboutHeight);
+    }
+    for (int y = 0; y < kAboutHeight; ++y) {
+        for (int x = 0; x < kAboutWidth; ++x) {
+            Gdiplus::Color colour;
+            canvas.GetPixel(x, y, &colour);
+            background.pixels.push_back(colour.GetValue() & 0xFFFFFF);
+        }
+    }
+    return background;
+}
+
+// The first and last columns in which text lies over the background
+// between rows top and bottom, as "first..last"; the window's region leaves
+// out its last column, so the search ends well before it.
+std::string TextColumns(const Capture& painted, const Capture& background, int top, int bottom)
+{
+    int first = -1, last = -1;
+    for (int x = 0; x < painted.width - 12; ++x) {
+        for (int y = top; y <= bottom; ++y) {
+            uint32_t a = painted.At(x, y), b = background.At(x, y);
+            int difference = 0;
+            for (int shift : {0, 8, 16})
+                difference += std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF));
+            if (difference > 120) {
+                if (first < 0)
+                    first = x;
+                last = x;
+                break;
+            }
+        }
+    }
+    return std::to_string(first) + ".." + std::to_string(last);
+}
+
 } // namespace
 
 TEST_F(AboutWindowTest, OpensCentredInTheWorkArea)
 {
-    RECT workArea;
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
-    OpenAbout();
-
-    const int x = workArea.left + (workArea.right - workArea.left - kAboutWidth) / 2;
-    const int y = workArea.top + (workArea.bottom - workArea.top - kAboutHeight) / 2;
-    EXPECT_EQ(Describe({x, y, x + kAboutWidth, y + kAboutHeight}), Describe(WindowRect()));
-    EXPECT_TRUE(IsWindowVisible(about_));
-    EXPECT_TRUE(GetWindowLongW(about_, GWL_EXSTYLE) & WS_EX_APPWINDOW);
-    EXPECT_EQ(controller, GetWindow(about_, GW_OWNER));
-    wchar_t title[100] = L"";
-    GetWindowTextW(about_, title, ARRAYSIZE(title));
-    EXPECT_EQ(std::wstring(L"Vorn Kelvane"), title);
+    RECT desktop;
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &desktop, 0);
+    struct Case {
+        const char* name;
+        RECT workArea;
+        POINT expected;
+    };
+    const Case cases[] = {
+        {"the desktop's",
+         desktop,
+         {desktop.left + (desktop.right - desktop.left - kAboutWidth) / 2,
+          desktop.top + (desktop.bottom - desktop.top - kAboutHeight) / 2}},
+        {"taskbar at the left and the top", {100, 50, 1024, 768}, {276, 180}},
+        {"smaller than the window", {30, 40, 530, 440}, {30, 40}},
+        {"narrower only", {8, 0, 508, 768}, {8, 155}},
+    };
+    ImportHook hook("user32.dll", "SystemParametersInfoW", reinterpret_cast<const void*>(&FakeWorkArea));
+    workAreaHook = &hook;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fakeWorkArea = c.workArea;
+        OpenAbout();
+        const POINT& p = c.expected;
+        EXPECT_EQ(Describe({p.x, p.y, p.x + kAboutWidth, p.y + kAboutHeight}), Describe(WindowRect()));
+        EXPECT_TRUE(IsWindowVisible(about_));
+        EXPECT_TRUE(GetWindowLongW(about_, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+        EXPECT_EQ(controller, GetWindow(about_, GW_OWNER));
+        wchar_t title[100] = L"";
+        GetWindowTextW(about_, title, ARRAYSIZE(title));
+        EXPECT_EQ(std::wstring(L"Vorn Kelvane"), title);
+        DestroyWindow(about_);
+        ASSERT_EQ(nullptr, app.aboutWindow);
+    }
+    workAreaHook = nullptr;
 }
 
 TEST_F(AboutWindowTest, RegionRoundsOnlyTheTopCorners)
@@ -133,12 +212,23 @@ TEST_F(AboutWindowTest, ReleaseOffTheButtonDoesNotClose)
 TEST_F(AboutWindowTest, HoverStaysWhenThePointerLeavesTheWindow)
 {
     HWND about = OpenAbout();
-    Move(about, 520, 18);
-    EXPECT_EQ(Hover, aboutState.minimizeLook);
-    // Leaving the window sends no message: the look stays until the next move.
-    EXPECT_EQ(Hover, aboutState.minimizeLook);
-    Move(about, 300, 300);
-    EXPECT_EQ(Normal, aboutState.minimizeLook);
+    const RECT frame = WindowRect();
+    auto pointAt = [&](int x, int y) {
+        SetCursorPos(frame.left + x, frame.top + y);
+        PumpMessages(150);
+        return CaptureWindow(about);
+    };
+    const int barX = 520, barY = 21; // inside the minimize bar
+
+    Capture normal = pointAt(300, 300);
+    Capture hover = pointAt(520, 18);
+    // Straight out of the window from the button: the window is not told.
+    Capture outside = pointAt(kAboutWidth + 60, 18);
+    Capture back = pointAt(300, 300);
+
+    EXPECT_NE(normal.At(barX, barY), hover.At(barX, barY)) << std::hex << hover.At(barX, barY);
+    EXPECT_EQ(hover.At(barX, barY), outside.At(barX, barY)) << std::hex << outside.At(barX, barY);
+    EXPECT_EQ(normal.At(barX, barY), back.At(barX, barY)) << std::hex << back.At(barX, barY);
 }
 
 TEST_F(AboutWindowTest, MinimizeButton)
@@ -176,8 +266,9 @@ TEST_F(AboutWindowTest, CheckBoxShowsTheFlag)
     // The menu's toggle: the controller tells the About window.
     SendMessageW(controller, WM_COMMAND, ID_TOGGLESTARTUP, 0);
     ASSERT_EQ(0, app.showAtStartup);
+    // Only what the window repaints of itself on WM_STARTUPFLAGCHANGED.
     PumpMessages();
-    Capture unchecked = CaptureWindow(about);
+    Capture unchecked = CaptureWindow(about, false);
 
     EXPECT_NE(checked.At(box.x, box.y), unchecked.At(box.x, box.y));
     EXPECT_EQ(checked.At(box.x - 60, box.y - 40), unchecked.At(box.x - 60, box.y - 40)) << "the rest stays";
@@ -217,11 +308,7 @@ TEST_F(AboutWindowTest, EscapeCloses)
 TEST_F(AboutWindowTest, ButtonsAndCheckBoxFollowTheReadingDirection)
 {
     HWND about = OpenAbout();
-    const bool rtl = IsRightToLeftUi();
-    const char* lang = std::getenv("LANG");
-    if (lang && std::string(lang).rfind("he_IL", 0) == 0) {
-        ASSERT_TRUE(rtl) << "a Hebrew user interface reads right to left";
-    }
+    const bool rtl = ExpectedRightToLeft();
     Capture painted = CaptureWindow(about);
 
     EXPECT_EQ(rtl ? "20,12-32,24" : "540,12-552,24", Describe(aboutLayout.close));
@@ -233,12 +320,26 @@ TEST_F(AboutWindowTest, ButtonsAndCheckBoxFollowTheReadingDirection)
     ASSERT_TRUE(glyph != nullptr);
     Gdiplus::Color centre;
     glyph->GetPixel(6, 6, &centre);
-    const int glyphX = aboutLayout.close.left + 6;
+    ASSERT_EQ(255, centre.GetAlpha()) << "an opaque pixel of the glyph";
+    const int glyphX = rtl ? 26 : 546;
     const int otherX = rtl ? 546 : 26;
-    if (centre.GetAlpha() == 255) {
-        EXPECT_EQ(centre.GetValue() & 0xFFFFFF, painted.At(glyphX, 18)) << std::hex << painted.At(glyphX, 18);
-    }
+    EXPECT_EQ(centre.GetValue() & 0xFFFFFF, painted.At(glyphX, 18)) << std::hex << painted.At(glyphX, 18);
     EXPECT_NE(painted.At(glyphX, 18), painted.At(otherX, 18));
+
+    // Title and headings: right-aligned at 532, or starting at 40 and 145.
+    Capture background = PaintedBackground();
+    const std::string title = TextColumns(painted, background, 63, 82);
+    const std::string on = TextColumns(painted, background, 176, 191);
+    const std::string off = TextColumns(painted, background, 300, 315);
+    for (const std::string* columns : {&title, &on, &off}) {
+        const int first = std::stoi(*columns), last = std::stoi(columns->substr(columns->find("..") + 2));
+        if (rtl) {
+            EXPECT_TRUE(last <= 532 && last >= 524 && first < last) << *columns;
+        } else {
+            const int start = columns == &title ? 40 : 145;
+            EXPECT_TRUE(first >= start && first <= start + 6 && last > first) << *columns;
+        }
+    }
 
     // The check box stands after its label in reading order.
     EXPECT_EQ(427, aboutLayout.checkBox.top);
@@ -248,4 +349,61 @@ TEST_F(AboutWindowTest, ButtonsAndCheckBoxFollowTheReadingDirection)
     } else {
         EXPECT_GT(532 - 18, aboutLayout.checkBox.right) << "left of a label that ends at 532";
     }
+}
+
+TEST_F(AboutWindowTest, EveryWayOutOfADragEndsIt)
+{
+    struct Case {
+        const char* name;
+        UINT message;
+        int x, y;
+        bool staysOpen;
+    };
+    const Case cases[] = {
+        {"release over close", WM_LBUTTONUP, 546, 18, true},
+        {"release over minimize", WM_LBUTTONUP, 520, 18, true},
+        {"release over the check box", WM_LBUTTONUP, -1, -1, true},
+        {"capture taken elsewhere", WM_CAPTURECHANGED, 0, 0, true},
+        {"Escape", WM_KEYDOWN, 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HWND about = OpenAbout();
+        Press(about, 200, 100);
+        ASSERT_EQ(AboutDrag, aboutState.pressTarget);
+        POINT box = CheckBoxCentre();
+        if (c.message == WM_LBUTTONUP)
+            Release(about, c.x < 0 ? box.x : c.x, c.y < 0 ? box.y : c.y);
+        else if (c.message == WM_CAPTURECHANGED)
+            SendMessageW(about, WM_CAPTURECHANGED, 0, 0);
+        else
+            SendMessageW(about, WM_KEYDOWN, VK_ESCAPE, 0);
+
+        EXPECT_EQ(AboutNothing, aboutState.pressTarget);
+        EXPECT_EQ(nullptr, GetCapture());
+        EXPECT_EQ(c.staysOpen, IsWindow(about) != FALSE);
+        EXPECT_EQ(1, app.showAtStartup) << "nothing toggled";
+        if (!IsWindow(about))
+            continue;
+        EXPECT_FALSE(IsIconic(about)) << "nothing minimized";
+        // With no button held the window no longer follows the pointer.
+        RECT before = WindowRect();
+        Move(about, 300, 200);
+        EXPECT_EQ(Describe(before), Describe(WindowRect()));
+        DestroyWindow(about);
+    }
+}
+
+TEST_F(AboutWindowTest, EachWindowStartsWithNothingHeld)
+{
+    HWND first = OpenAbout();
+    Press(first, 546, 18);
+    Move(first, 520, 18, MK_LBUTTON);
+    aboutState.minimizeLook = Hover;
+    DestroyWindow(first);
+
+    OpenAbout();
+    EXPECT_EQ(AboutNothing, aboutState.pressTarget);
+    EXPECT_EQ(Normal, aboutState.closeLook);
+    EXPECT_EQ(Normal, aboutState.minimizeLook);
 }

@@ -9,6 +9,7 @@
 
 #include "app_state.h"
 #include "controller_window.h"
+#include "import_hook.h"
 #include "cooling_mode.h"
 #include "log_reader.h"
 #include "shell_recorder.h"
@@ -22,6 +23,48 @@ namespace {
 const char kAddFailed[] = "AddNotificationIcon(): Shell_NotifyIcon( NIM_ADD, &nid ) failed.\n";
 const std::string kAddOn = "NIM_ADD size 956 id 0 flags 0x87 callback 0x8001 tip 'Vorn Kelvane - On' icon";
 const std::string kDelete = "NIM_DELETE size 956 id 0 flags 0x0";
+
+// What GetSystemMetrics(SM_MENUDROPALIGNMENT) answers the program.
+int menuDropAlignment = 0;
+ImportHook* metricsHook = nullptr;
+
+int WINAPI FakeMetrics(int index)
+{
+    if (index == SM_MENUDROPALIGNMENT)
+        return menuDropAlignment;
+    return metricsHook->Original<decltype(&GetSystemMetrics)>()(index);
+}
+
+// Run inside the real menu's own message loop.
+std::vector<std::string> menuEvents;
+
+void CALLBACK EndTheMenuByHand(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    KillTimer(nullptr, timer);
+    if (FindWindowW(L"#32768", nullptr)) {
+        menuEvents.push_back("still open after 3 s");
+        EndMenu();
+    }
+}
+
+void CALLBACK PressEscape(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    KillTimer(nullptr, timer);
+    HWND menu = FindWindowW(L"#32768", nullptr);
+    menuEvents.push_back(IsWindowVisible(menu) ? "menu shown" : "no menu");
+    PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+    PostMessageW(menu, WM_KEYUP, VK_ESCAPE, 0);
+}
+
+void CALLBACK ClickElsewhere(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    KillTimer(nullptr, timer);
+    HWND menu = FindWindowW(L"#32768", nullptr);
+    menuEvents.push_back(IsWindowVisible(menu) ? "menu shown" : "no menu");
+    SetCursorPos(900, 700);
+    mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, 0);
+    mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
+}
 
 class ControllerWindowTest : public TrayTest {
 protected:
@@ -221,16 +264,21 @@ TEST_F(ControllerWindowTest, RightClickShowsTheMenuAtTheCursor)
     POINT cursor;
     GetCursorPos(&cursor);
 
+    // The second menu under the setting for right-aligned drop-down menus.
+    ImportHook metrics("user32.dll", "GetSystemMetrics", reinterpret_cast<const void*>(&FakeMetrics));
+    metricsHook = &metrics;
     for (int showAtStartup : {1, 0}) {
         app.showAtStartup = showAtStartup;
+        menuDropAlignment = !showAtStartup;
         SendMessageW(window_, WM_TRAYICON, 0, WM_RBUTTONUP);
     }
+    metricsHook = nullptr;
 
     ASSERT_EQ(2u, shell.menus.size());
     for (size_t i = 0; i < 2; ++i) {
         const TrackedMenu& menu = shell.menus[i];
         SCOPED_TRACE(i);
-        EXPECT_EQ(static_cast<UINT>(TPM_LEFTALIGN | TPM_RIGHTBUTTON), menu.flags);
+        EXPECT_EQ(static_cast<UINT>((i == 0 ? TPM_LEFTALIGN : TPM_RIGHTALIGN) | TPM_RIGHTBUTTON), menu.flags);
         EXPECT_EQ(cursor.x, menu.x);
         EXPECT_EQ(cursor.y, menu.y);
         EXPECT_EQ(window_, menu.owner);
@@ -238,7 +286,7 @@ TEST_F(ControllerWindowTest, RightClickShowsTheMenuAtTheCursor)
         const UINT ids[] = {40001, 40002, 40003, 40004};
         const wchar_t* texts[] = {L"Set Vorn Kelvane Mode", L"About Vorn Kelvane\u2026",
                                   L"Show Vorn Kelvane icon on Startup", L"Hide"};
-        const bool rtl = IsRightToLeftUi();
+        const bool rtl = ExpectedRightToLeft();
         for (size_t item = 0; item < 4; ++item) {
             EXPECT_EQ(ids[item], menu.items[item].id);
             if (!rtl) {
@@ -265,4 +313,177 @@ TEST_F(ControllerWindowTest, OtherIconEvents)
 
     EXPECT_EQ(Lines{"NIM_MODIFY size 956 id 0 flags 0x80"}, shell.Described());
     EXPECT_TRUE(shell.menus.empty());
+}
+
+namespace {
+
+const std::string kAddOff = "NIM_ADD size 956 id 0 flags 0x87 callback 0x8001 tip 'Vorn Kelvane - Off' icon";
+const char kReadFailed[] = "GetThermalControl(): Get ThermalDiags.ThermalControl Failed 0x8004CAFE\n";
+
+class ResumeTest : public ControllerWindowTest {
+protected:
+    // A controller started with the firmware at On and these settings; then
+    // the machine slept, and its firmware woke with the record afterSleep.
+    void StartAndSleep(const char* settings, const std::vector<uint8_t>& afterSleep)
+    {
+        DeleteFileW(DiagnosticLogPath().c_str());
+        WriteSettingsFile(settings);
+        SetRecord({0x01, 0x01, 0x00, 0x00});
+        ASSERT_NE(-1, InitThermalControl());
+        ASSERT_TRUE(CreateController() != nullptr);
+        SetRecord(afterSleep);
+        shell.calls.clear();
+    }
+    void Power(WPARAM event) { SendMessageW(window_, WM_POWERBROADCAST, event, 0); }
+};
+
+} // namespace
+
+TEST_F(ResumeTest, BringsTheFirmwareInLineWithTheSettingsOnce)
+{
+    struct Case {
+        const char* settings;
+        const char* record;
+        long writes;
+        std::string icon;
+    };
+    const Case cases[] = {
+        {"autostart=on\r\nmode=on\r\n", "01 01 00 00", 1, kAddOn},   // the firmware reset the mode
+        {"autostart=on\r\nmode=off\r\n", "01 00 00 00", 0, kAddOff}, // nothing to change
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.settings);
+        StartAndSleep(c.settings, {0x01, 0x00, 0x00, 0x00});
+        const long writes = Counter("casl.write");
+
+        Power(PBT_APMRESUMEAUTOMATIC);
+
+        EXPECT_EQ(c.record, simfw::FormatBytes(Record()));
+        EXPECT_EQ(c.writes, Counter("casl.write") - writes);
+        EXPECT_EQ(c.settings, ReadSettingsFile());
+        EXPECT_EQ((Lines{kDelete, c.icon}), shell.Described());
+        // The user's wake-up after the same resume is no second resume; the
+        // next sleep's is.
+        const long reads = Counter("casl.read");
+        Power(PBT_APMRESUMESUSPEND);
+        EXPECT_EQ(reads, Counter("casl.read"));
+        Power(PBT_APMSUSPEND);
+        Power(PBT_APMRESUMESUSPEND);
+        EXPECT_LT(reads, Counter("casl.read"));
+        EXPECT_EQ(Lines{}, ReadLogMessages());
+        DestroyWindow(window_);
+    }
+}
+
+TEST_F(ResumeTest, RetriesASilentFirmwareFromATimer)
+{
+    struct Case {
+        int failedReads; // 0: the firmware never answers
+        int ticks;
+        const char* record;
+    };
+    const Case cases[] = {
+        {2, 2, "01 01 00 00"}, // answers at the second retry: the saved mode goes back
+        {0, 6, "01 00 00 00"}, // six retries, then the last known state stands
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failedReads);
+        StartAndSleep("autostart=on\r\nmode=on\r\n", {0x01, 0x00, 0x00, 0x00});
+        Inject("casl.read", static_cast<HRESULT>(0x8004CAFE), c.failedReads);
+
+        Power(PBT_APMRESUMEAUTOMATIC);
+        // The retry timer runs (10 s); its ticks are sent here instead.
+        EXPECT_TRUE(KillTimer(window_, RESUME_RETRY_TIMER));
+        SetTimer(window_, RESUME_RETRY_TIMER, 60000, nullptr);
+        for (int tick = 0; tick < c.ticks; ++tick) {
+            EXPECT_EQ(Lines{}, shell.Described()) << "nothing until the firmware answers or the retries end";
+            SendMessageW(window_, WM_TIMER, RESUME_RETRY_TIMER, 0);
+        }
+
+        EXPECT_EQ(c.record, simfw::FormatBytes(Record()));
+        EXPECT_EQ((Lines{kDelete, kAddOn}), shell.Described());
+        EXPECT_FALSE(KillTimer(window_, RESUME_RETRY_TIMER)) << "the retries are over";
+        EXPECT_EQ(Lines(c.failedReads ? c.failedReads : 7, kReadFailed), ReadLogMessages()) << "one per failed read";
+        EXPECT_EQ(0, retryWaits) << "no pause on the window's thread";
+        Inject("casl.read", S_OK);
+        DestroyWindow(window_);
+    }
+}
+
+TEST_F(ControllerWindowTest, RealMenuClosesWithoutACommandOnEscapeOrAClickElsewhere)
+{
+    // The platform's own menu tracker, not the recorder.
+    ImportHook realMenu("user32.dll", "TrackPopupMenuEx",
+                        reinterpret_cast<const void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "TrackPopupMenuEx")));
+    app.showAtStartup = 1;
+    ASSERT_TRUE(CreateController() != nullptr);
+    DrainMessages();
+    struct Case {
+        const char* name;
+        TIMERPROC close;
+    };
+    for (const Case& c : {Case{"Escape", PressEscape}, Case{"a click elsewhere", ClickElsewhere}}) {
+        SCOPED_TRACE(c.name);
+        menuEvents.clear();
+        SetCursorPos(300, 200);
+        UINT_PTR close = SetTimer(nullptr, 0, 300, c.close);
+        UINT_PTR guard = SetTimer(nullptr, 0, 3000, EndTheMenuByHand);
+
+        SendMessageW(window_, WM_TRAYICON, 0, WM_RBUTTONUP);
+
+        KillTimer(nullptr, close);
+        KillTimer(nullptr, guard);
+        EXPECT_EQ(Lines{"menu shown"}, menuEvents);
+        EXPECT_FALSE(IsWindowVisible(FindWindowW(L"#32768", nullptr)));
+        EXPECT_EQ(std::vector<std::string>{}, DrainMessages()) << "no command";
+    }
+    EXPECT_TRUE(IsWindow(window_));
+    EXPECT_EQ(1, app.showAtStartup);
+    EXPECT_FALSE(FileExists(SettingsFilePath()));
+}
+
+TEST_F(ControllerWindowTest, ConsoleReconnectKeepsTheUsersSettingsButNotTheInstallDefault)
+{
+    struct Case {
+        const char* name;
+        const char* settings; // nullptr: no per-user file
+        std::vector<uint8_t> firmware;
+        const char* record;
+        const char* settingsAfter;
+        int showAtStartup;
+        const char* tip;
+    };
+    const Case cases[] = {
+        {"only the install folder's default", nullptr, {0x01, 0x00, 0x00, 0x00}, "01 01 00 00",
+         "autostart=on\r\nmode=on\r\n", 1, "On"},
+        {"settings asking for On", "autostart=off\nmode=on\n", {0x01, 0x00, 0x00, 0x07}, "01 01 00 07",
+         "autostart=off\nmode=on\n", 0, "On"},
+        {"settings asking for Off", "autostart=on\nmode=off\n", {0x01, 0x01, 0x00, 0x00}, "01 00 00 00",
+         "autostart=on\nmode=off\n", 1, "Off"},
+    };
+    WriteDefaultSettingsFile("autostart=off\nmode=off\n");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DeleteFileW(SettingsFilePath().c_str());
+        SetRecord({0x01, 0x01, 0x00, 0x00});
+        ASSERT_NE(-1, InitThermalControl());
+        app.showAtStartup = 1;
+        ASSERT_TRUE(CreateController() != nullptr);
+        // Meanwhile, in another session, the firmware and the file changed.
+        SetRecord(c.firmware);
+        if (c.settings)
+            WriteSettingsFile(c.settings);
+        shell.calls.clear();
+
+        EXPECT_EQ(0, SendMessageW(window_, WM_WTSSESSION_CHANGE, WTS_CONSOLE_CONNECT, 0));
+
+        EXPECT_EQ(c.record, simfw::FormatBytes(Record()));
+        EXPECT_EQ(c.settingsAfter, ReadSettingsFile());
+        EXPECT_EQ(c.showAtStartup, app.showAtStartup);
+        EXPECT_EQ((Lines{kDelete, "NIM_ADD size 956 id 0 flags 0x87 callback 0x8001 tip 'Vorn Kelvane - " +
+                                      std::string(c.tip) + "' icon"}),
+                  shell.Described());
+        DestroyWindow(window_);
+        DrainMessages();
+    }
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "diagnostic_log.h"
+#include "footprint.h"
 #include "log_reader.h"
 #include "scoped_win32.h"
 
@@ -33,15 +34,6 @@ std::wstring ProductFolder()
     return MakerFolder() + L"\\Vorn Kelvane";
 }
 
-void RemoveProductFolders()
-{
-    for (const wchar_t* name : {L"Kelvane.log", L"Kelvane.ini"})
-        DeleteFileW((ProductFolder() + L"\\" + name).c_str());
-    RemoveDirectoryW(ProductFolder().c_str());
-    RemoveDirectoryW(MakerFolder().c_str());
-    DeleteFileW(MakerFolder().c_str());
-}
-
 void WriteFileOfSize(const std::wstring& path, DWORD size)
 {
     ScopedKernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -58,8 +50,9 @@ void WriteFileOfSize(const std::wstring& path, DWORD size)
 
 class DiagnosticLogTest : public ::testing::Test {
 protected:
-    void SetUp() override { RemoveProductFolders(); }
-    void TearDown() override { RemoveProductFolders(); }
+    // The whole data folder goes, whatever an earlier run left in it.
+    void SetUp() override { ResetProductFootprint(); }
+    void TearDown() override { ResetProductFootprint(); }
 };
 
 } // namespace

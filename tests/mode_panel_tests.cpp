@@ -3,11 +3,14 @@
 // it paints, and its life cycle under the controller.
 #include <windows.h>
 
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "about_window.h"
 #include "app_state.h"
+#include "import_hook.h"
 #include "cooling_mode.h"
 #include "log_reader.h"
 #include "mode_panel.h"
@@ -24,6 +27,80 @@ std::string Describe(const ModePanelLayout& l)
                   l.width, l.height, l.onAnchor.x, l.offAnchor.x, l.onAnchor.y, l.onRadio.top, l.onRadio.bottom,
                   l.aboutAnchor.y, l.link.top, l.link.bottom);
     return text;
+}
+
+// Timers run ten times faster; each SetTimer is recorded as
+// "window class, id, milliseconds".
+ImportHook* timerHook = nullptr;
+std::vector<std::string> timersSet;
+
+UINT_PTR WINAPI QuickTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC callback)
+{
+    wchar_t name[64] = L"";
+    GetClassNameW(window, name, ARRAYSIZE(name));
+    timersSet.push_back(std::string(name, name + wcslen(name)) + " " + std::to_string(id) + " " +
+                        std::to_string(elapse));
+    return timerHook->Original<decltype(&SetTimer)>()(window, id, elapse / 10, callback);
+}
+
+// Shell_NotifyIconGetRect and CalculatePopupWindowPosition as Windows 7
+// answers them, handed out by GetProcAddress; the calls are recorded.
+struct ShellPlacement {
+    HRESULT rectStatus;
+    RECT icon;
+    BOOL calculated;
+    RECT result;
+};
+ShellPlacement placement;
+std::vector<std::string> placementCalls;
+HWND placementOwner = nullptr;
+ImportHook* lookupHook = nullptr;
+
+std::string Text(const RECT& r)
+{
+    return std::to_string(r.left) + "," + std::to_string(r.top) + "-" + std::to_string(r.right) + "," +
+           std::to_string(r.bottom);
+}
+
+HRESULT WINAPI FakeIconRect(const NOTIFYICONIDENTIFIER* icon, RECT* rect)
+{
+    static const GUID none = {};
+    placementCalls.push_back("icon rect: size " + std::to_string(icon->cbSize) +
+                             (icon->hWnd == placementOwner ? " controller" : " other window") + " id " +
+                             std::to_string(icon->uID) + (IsEqualGUID(icon->guidItem, none) ? " no guid" : " guid"));
+    *rect = placement.icon;
+    return placement.rectStatus;
+}
+
+BOOL WINAPI FakeCalculatePosition(const POINT* anchor, const SIZE* size, UINT flags, RECT* exclude, RECT* result)
+{
+    char text[160];
+    std::snprintf(text, sizeof(text), "position: anchor %ld,%ld size %ldx%ld flags 0x%X exclude %s", anchor->x,
+                  anchor->y, size->cx, size->cy, flags, exclude ? Text(*exclude).c_str() : "none");
+    placementCalls.push_back(text);
+    *result = placement.result;
+    return placement.calculated;
+}
+
+FARPROC WINAPI FakeLookup(HMODULE module, LPCSTR name)
+{
+    if (HIWORD(reinterpret_cast<ULONG_PTR>(name))) {
+        if (std::strcmp(name, "Shell_NotifyIconGetRect") == 0)
+            return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeIconRect));
+        if (std::strcmp(name, "CalculatePopupWindowPosition") == 0)
+            return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeCalculatePosition));
+    }
+    return lookupHook->Original<decltype(&GetProcAddress)>()(module, name);
+}
+
+// Text alignments the paint sets, in order.
+std::vector<UINT> alignments;
+ImportHook* alignHook = nullptr;
+
+UINT WINAPI RecordAlign(HDC dc, UINT alignment)
+{
+    alignments.push_back(alignment);
+    return alignHook->Original<decltype(&SetTextAlign)>()(dc, alignment);
 }
 
 class ModePanelTest : public PanelTest {
@@ -113,6 +190,42 @@ TEST_F(ModePanelTest, OpensAtTheTopLeftWhenTheShellCannotPlaceIt)
     EXPECT_TRUE(PtInRegion(region, 75, 0));
     EXPECT_TRUE(PtInRegion(region, 6, 6));
     DeleteObject(region);
+}
+
+TEST_F(ModePanelTest, OpensBesideTheIconWhereTheShellPlacesIt)
+{
+    ImportHook hook("kernel32.dll", "GetProcAddress", reinterpret_cast<const void*>(&FakeLookup));
+    ASSERT_TRUE(hook.Installed());
+    lookupHook = &hook;
+    placementOwner = controller;
+    const RECT icon = {980, 740, 996, 756};
+    const RECT result = {838, 610, 900, 700}; // a size of its own, which the panel ignores
+    const std::string askRect = "icon rect: size 28 controller id 0 no guid";
+    const std::string askPosition = "position: anchor 988,748 size 150x130 flags 0x10054 exclude 980,740-996,756";
+    struct Case {
+        const char* name;
+        ShellPlacement shell;
+        std::vector<std::string> calls;
+        const char* frame;
+    };
+    const Case cases[] = {
+        {"placed", {S_OK, icon, TRUE, result}, {askRect, askPosition}, "838,610-988,740"},
+        {"no icon rectangle", {E_FAIL, icon, TRUE, result}, {askRect}, "0,0-150,130"},
+        {"no position", {S_OK, icon, FALSE, result}, {askRect, askPosition}, "0,0-150,130"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        placement = c.shell;
+        placementCalls.clear();
+        HWND panel = OpenPanel();
+        RECT frame;
+        GetWindowRect(panel, &frame);
+        EXPECT_EQ(c.calls, placementCalls);
+        EXPECT_EQ(c.frame, Text(frame));
+        EXPECT_TRUE(IsWindowVisible(panel));
+        SendMessageW(panel, WM_KEYDOWN, VK_ESCAPE, 0);
+    }
+    lookupHook = nullptr;
 }
 
 TEST_F(ModePanelTest, HitRectanglesIncludeAllFourEdges)
@@ -238,19 +351,43 @@ TEST_F(ModePanelTest, LinkOpensTheAboutWindowAndThePanelAsksToClose)
     EXPECT_TRUE(IsWindow(panel));
 }
 
-TEST_F(ModePanelTest, AnyPressEndsTheAutoCloseAndAMoveDoesNot)
+TEST_F(ModePanelTest, AutoCloseComesUnlessAPressCameFirst)
 {
-    HWND panel = OpenPanel();
+    ImportHook hook("user32.dll", "SetTimer", reinterpret_cast<const void*>(&QuickTimer));
+    timerHook = &hook;
+    struct Case {
+        const char* name;
+        UINT message;
+        WPARAM keys;
+        bool closes;
+    };
+    const Case cases[] = {
+        {"nothing", 0, 0, true},
+        {"a move", WM_MOUSEMOVE, 0, true},
+        {"a right press", WM_RBUTTONDOWN, MK_RBUTTON, false},
+        {"a left press", WM_LBUTTONDOWN, MK_LBUTTON, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        timersSet.clear();
+        SendMessageW(controller, WM_COMMAND, ID_SHOWMODEPANEL, 0);
+        HWND panel = app.modePanelWindow;
+        ASSERT_TRUE(IsWindowVisible(panel));
+        if (c.message)
+            SendMessageW(panel, c.message, c.keys, MAKELPARAM(10, 10));
 
-    Move(panel, 10, 10);
-    EXPECT_TRUE(modePanelState.autoCloseArmed);
-    SendMessageW(panel, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(10, 10));
-    EXPECT_FALSE(modePanelState.autoCloseArmed);
-    EXPECT_FALSE(KillTimer(panel, kAutoCloseTimer)) << "the timer is gone";
+        // The 5.5 s, ten times faster, with room for a busy machine.
+        for (DWORD start = GetTickCount(); IsWindow(panel) && GetTickCount() - start < 1500;)
+            PumpMessages(50);
 
-    modePanelState.autoCloseArmed = true;
-    Press(panel, 10, 10);
-    EXPECT_FALSE(modePanelState.autoCloseArmed);
+        EXPECT_EQ(!c.closes, IsWindow(panel) != FALSE);
+        ASSERT_FALSE(timersSet.empty());
+        EXPECT_EQ("VornKelvanePopup 1 5500", timersSet[0]);
+        if (IsWindow(panel))
+            SendMessageW(panel, WM_KEYDOWN, VK_ESCAPE, 0);
+        PumpMessages(); // the close it asks for on losing activation
+    }
+    timerHook = nullptr;
 }
 
 TEST_F(ModePanelTest, KeysAndClosing)
@@ -283,6 +420,15 @@ TEST_F(ModePanelTest, PaintsTheSelectedRadioInTheShownMode)
     EXPECT_EQ(centre(on, onRadio), centre(off, offRadio)) << std::hex << centre(on, onRadio);
     EXPECT_EQ(centre(on, offRadio), centre(off, onRadio)) << std::hex << centre(on, offRadio);
     EXPECT_NE(0xFFFFFFu & GetSysColor(COLOR_WINDOW), on.At(5, 60)) << "the background picture is drawn";
+
+    // The labels are centred, and read right to left under Arabic and Hebrew.
+    ImportHook align("gdi32.dll", "SetTextAlign", reinterpret_cast<const void*>(&RecordAlign));
+    alignHook = &align;
+    alignments.clear();
+    CaptureWindow(panel);
+    alignHook = nullptr;
+    ASSERT_FALSE(alignments.empty());
+    EXPECT_EQ(ExpectedRightToLeft() ? 0x106u : 0x6u, alignments[0]);
 }
 
 TEST_F(ModePanelTest, ControllerOpensClosesAndGuards)
@@ -340,4 +486,34 @@ TEST_F(ModePanelTest, CommandAfterEscapeOpensANewPanel)
     SendMessageW(controller, WM_COMMAND, ID_SHOWMODEPANEL, 0);
 
     EXPECT_TRUE(IsWindowVisible(app.modePanelWindow));
+}
+
+TEST_F(ModePanelTest, EachPanelStartsWithNothingHeld)
+{
+    HWND first = OpenPanel();
+    Press(first, 75, 108);
+    ASSERT_EQ(Pressed, modePanelState.linkLook);
+    SendMessageW(first, WM_KEYDOWN, VK_ESCAPE, 0);
+
+    OpenPanel();
+    EXPECT_EQ(PanelNothing, modePanelState.pressTarget);
+    EXPECT_EQ(Normal, modePanelState.linkLook);
+}
+
+TEST_F(ModePanelTest, CloseRequestOfAGonePanelLeavesItsSuccessorOpen)
+{
+    HWND first = OpenPanel();
+    // Losing activation asks to close; Escape destroys the panel before the
+    // controller reads the request, and a second start opens a new panel.
+    SendMessageW(first, WM_ACTIVATE, WA_INACTIVE, 0);
+    SendMessageW(first, WM_KEYDOWN, VK_ESCAPE, 0);
+    SendMessageW(controller, WM_COMMAND, ID_SHOWMODEPANEL, 0);
+    HWND second = app.modePanelWindow;
+    ASSERT_NE(first, second);
+
+    PumpMessages();
+
+    EXPECT_TRUE(IsWindowVisible(second));
+    EXPECT_EQ(second, app.modePanelWindow);
+    EXPECT_EQ(1, app.canShowModePanel);
 }

@@ -1,6 +1,7 @@
 // What each notification-icon operation hands to the shell, and the lines
 // it logs when the shell refuses.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <string>
 #include <vector>
@@ -54,17 +55,33 @@ TEST_F(NotificationIconTest, IconAndTooltipFollowTheMode)
     EXPECT_EQ(Lines{}, ReadLogMessages());
 }
 
-TEST_F(NotificationIconTest, OnAndOffIconsDiffer)
+TEST_F(NotificationIconTest, ShellGetsTheIconGroupOfTheMode)
 {
-    // Each add loads its own icon; compare the pictures, not the handles.
+    // The shell is handed group 101 for On and 102 for anything else, in
+    // the small size; compared by picture, as each call loads its own.
+    HICON groups[2] = {};
+    ASSERT_EQ(S_OK, LoadIconMetric(app.instance, MAKEINTRESOURCEW(101), LIM_SMALL, &groups[0]));
+    ASSERT_EQ(S_OK, LoadIconMetric(app.instance, MAKEINTRESOURCEW(102), LIM_SMALL, &groups[1]));
+    const std::vector<uint32_t> on = IconPixels(groups[0]), off = IconPixels(groups[1]);
+    ASSERT_NE(on, off);
+
     AddNotificationIcon(kWindow, On);
     AddNotificationIcon(kWindow, Off);
-    ASSERT_EQ(2u, shell.calls.size());
-    EXPECT_TRUE(shell.calls[0].data.hIcon != nullptr);
-    EXPECT_TRUE(shell.calls[1].data.hIcon != nullptr);
-    HICON on = LoadIconW(app.instance, MAKEINTRESOURCEW(101));
-    HICON off = LoadIconW(app.instance, MAKEINTRESOURCEW(102));
-    EXPECT_TRUE(on != nullptr && off != nullptr && on != off);
+    AddNotificationIcon(kWindow, 7);
+    for (KelvaneMode mode : {On, Off}) {
+        thermalState.mode = mode;
+        ChangeNotificationTip(kWindow);
+    }
+
+    const bool expectedOn[] = {true, false, false, true, false};
+    ASSERT_EQ(5u, shell.calls.size());
+    for (size_t i = 0; i < 5; ++i) {
+        SCOPED_TRACE(shell.calls[i].Describe());
+        EXPECT_TRUE(IconPixels(shell.calls[i].icon) == (expectedOn[i] ? on : off))
+            << "expected group " << (expectedOn[i] ? 101 : 102);
+    }
+    DestroyIcon(groups[0]);
+    DestroyIcon(groups[1]);
 }
 
 TEST_F(NotificationIconTest, ChangeRemovesAndAddsAgain)

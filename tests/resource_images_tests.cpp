@@ -82,6 +82,7 @@ TEST_F(ResourceImagesTest, ImageOutlivesTheResourceBytes)
 TEST_F(ResourceImagesTest, FailedLoadsAreLoggedAndGiveNull)
 {
     EXPECT_EQ(nullptr, LoadFromReaource(IDP_TEST_NOT_AN_IMAGE + 1)) << "no such resource";
+    ASSERT_TRUE(FindResourceW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDP_TEST_NOT_AN_IMAGE), L"PNG"));
     EXPECT_EQ(nullptr, LoadFromReaource(IDP_TEST_NOT_AN_IMAGE)) << "not an image";
 
     EXPECT_EQ((Lines{"LoadFromReaource(): FindResource() failed\n", "LoadFromReaource(): GlobalAlloc() failed\n"}),
@@ -90,18 +91,33 @@ TEST_F(ResourceImagesTest, FailedLoadsAreLoggedAndGiveNull)
 
 TEST_F(ResourceImagesTest, NullImageDrawsNothingAndThePaintGoesOn)
 {
-    Gdiplus::Bitmap canvas(20, 20, PixelFormat32bppARGB);
-    Gdiplus::Graphics graphics(&canvas);
-    graphics.Clear(Gdiplus::Color(255, 1, 2, 3));
-
-    DrawImageInto(graphics, nullptr, 0, 0, 20, 20);
+    const Gdiplus::ARGB ground = Gdiplus::Color(255, 1, 2, 3).GetValue();
+    Gdiplus::Bitmap canvas(20, 20, PixelFormat32bppARGB), natural(20, 20, PixelFormat32bppARGB);
     Gdiplus::Image* check = LoadFromReaource(kImageResourceIds[CheckBoxUnchecked]);
-    DrawImageInto(graphics, check, 0, 0, 18, 18);
+    ASSERT_TRUE(check != nullptr);
+    {
+        Gdiplus::Graphics graphics(&canvas);
+        graphics.Clear(Gdiplus::Color(ground));
+        DrawImageInto(graphics, nullptr, 0, 0, 20, 20);
+        // The 20 x 20 picture goes into the 18 x 18 box of the About window.
+        DrawImageInto(graphics, check, 0, 0, 18, 18);
+        Gdiplus::Graphics unscaled(&natural);
+        unscaled.Clear(Gdiplus::Color(ground));
+        DrawImageInto(unscaled, check, 0, 0, 20, 20);
+    }
     DeleteImage(check);
 
-    Gdiplus::Color corner;
+    // The picture's right border lies in column 17 at its own size, left of
+    // it when shrunk.
+    Gdiplus::Color inBox, border, corner;
+    canvas.GetPixel(15, 10, &inBox);
+    canvas.GetPixel(17, 10, &border);
+    natural.GetPixel(17, 10, &corner);
+    EXPECT_NE(ground, corner.GetValue()) << "the unscaled picture covers column 17";
+    EXPECT_EQ(ground, border.GetValue()) << std::hex << border.GetValue();
+    EXPECT_NE(ground, inBox.GetValue()) << std::hex << inBox.GetValue();
     canvas.GetPixel(19, 19, &corner);
-    EXPECT_EQ(Gdiplus::Color(255, 1, 2, 3).GetValue(), corner.GetValue()) << "outside the 18 x 18 box";
+    EXPECT_EQ(ground, corner.GetValue()) << "outside the 18 x 18 box";
 }
 
 TEST_F(ResourceImagesTest, FontsComeFromTheStringTableFace)
@@ -121,8 +137,9 @@ TEST_F(ResourceImagesTest, FontsComeFromTheStringTableFace)
     DeleteObject(font);
 }
 
+// CTest runs this one under Arabic, Hebrew, Japanese, Chinese, Korean and
+// English user interfaces, with the reading direction each must give.
 TEST_F(ResourceImagesTest, RightToLeftFollowsTheUserInterfaceLanguage)
 {
-    LANGID primary = PRIMARYLANGID(GetUserDefaultUILanguage());
-    EXPECT_EQ(primary == LANG_ARABIC || primary == LANG_HEBREW, IsRightToLeftUi()) << std::hex << primary;
+    EXPECT_EQ(ExpectedRightToLeft(), IsRightToLeftUi()) << "UI language 0x" << std::hex << GetUserDefaultUILanguage();
 }

@@ -40,27 +40,8 @@ std::wstring DefaultProfileFolder()
     return std::wstring(path) + L"\\Quellmark\\Vorn Kelvane";
 }
 
-void RemoveDefaultProfile()
-{
-    std::wstring folder = DefaultProfileFolder();
-    DeleteFileW((folder + L"\\Kelvane.ini").c_str());
-    RemoveDirectoryW(folder.c_str());
-    RemoveDirectoryW(folder.substr(0, folder.rfind(L'\\')).c_str());
-}
-
 class SettingsFileTest : public TrayTest {
 protected:
-    void SetUp() override
-    {
-        TrayTest::SetUp();
-        RemoveDefaultProfile();
-    }
-    void TearDown() override
-    {
-        RemoveDefaultProfile();
-        TrayTest::TearDown();
-    }
-
     static std::string Read(const std::string& contents)
     {
         WriteSettingsFile(contents);
@@ -118,12 +99,7 @@ TEST_F(SettingsFileTest, DefaultProfileComesFromTheInstallFolder)
     EXPECT_EQ("autostart 1, mode 1", Describe(profile)) << "no default file";
     EXPECT_FALSE(FileExists(DefaultProfileFolder())) << "reading creates no folder";
 
-    std::wstring folder = DefaultProfileFolder();
-    SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-    FILE* file = _wfopen((folder + L"\\Kelvane.ini").c_str(), L"wt");
-    ASSERT_TRUE(file != nullptr);
-    fputs("autostart=off\nmode=off\n", file);
-    fclose(file);
+    WriteDefaultSettingsFile("autostart=off\nmode=off\n");
 
     profile = {7, 7};
     ReadDefaultProfile(profile);

@@ -2,13 +2,13 @@
 // of the firmware read, and the reconciliation of Kelvane.ini with the
 // firmware (both fallbacks).
 #include <windows.h>
-#include <shlobj.h>
 
 #include <string>
 #include <vector>
 
 #include "app_state.h"
 #include "cooling_mode.h"
+#include "import_hook.h"
 #include "log_reader.h"
 #include "settings_file.h"
 #include "startup.h"
@@ -42,6 +42,20 @@ LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
+// A window of the controller's class and title, as a running first instance
+// has; it records the commands it receives.
+HWND CreateFirstInstance()
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = RecordingProc;
+    windowClass.hInstance = app.instance;
+    windowClass.lpszClassName = kControllerClass;
+    if (!RegisterClassW(&windowClass))
+        return nullptr;
+    return CreateWindowExW(0, kControllerClass, L"Vorn Kelvane", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr,
+                           app.instance, nullptr);
+}
+
 } // namespace
 
 TEST_F(StartupTest, NoSystraySwitchEndsAtOnce)
@@ -73,13 +87,7 @@ TEST_F(StartupTest, SwitchesCountOnlyAtTheStart)
 
 TEST_F(StartupTest, SecondInstanceAsksTheFirstToOpenItsPanel)
 {
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = RecordingProc;
-    windowClass.hInstance = app.instance;
-    windowClass.lpszClassName = kControllerClass;
-    ASSERT_TRUE(RegisterClassW(&windowClass));
-    HWND first = CreateWindowExW(0, kControllerClass, L"Vorn Kelvane", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr,
-                                 nullptr, app.instance, nullptr);
+    HWND first = CreateFirstInstance();
     ASSERT_TRUE(first != nullptr);
     received.clear();
 
@@ -218,22 +226,11 @@ TEST_F(StartupTest, FirstStartTakesTheInstallDefaults)
 
 TEST_F(StartupTest, FirstStartTakesTheInstallFoldersDefaultFile)
 {
-    wchar_t folder[MAX_PATH];
-    SHGetSpecialFolderPathW(nullptr, folder, CSIDL_PROGRAM_FILES, FALSE);
-    std::wstring product = std::wstring(folder) + L"\\Quellmark\\Vorn Kelvane";
-    SHCreateDirectoryExW(nullptr, product.c_str(), nullptr);
-    std::wstring defaults = product + L"\\Kelvane.ini";
-    FILE* file = _wfopen(defaults.c_str(), L"wt");
-    ASSERT_TRUE(file != nullptr);
-    fputs("autostart=off\nmode=off\n", file);
-    fclose(file);
+    WriteDefaultSettingsFile("autostart=off\nmode=off\n");
     StartWithRecord({0x01, 0x01, 0x00, 0x00});
 
     ApplyProfile(InstallDefaults);
 
-    DeleteFileW(defaults.c_str());
-    RemoveDirectoryW(product.c_str());
-    RemoveDirectoryW((std::wstring(folder) + L"\\Quellmark").c_str());
     EXPECT_EQ(0, app.showAtStartup);
     EXPECT_EQ("01 00 00 00", FirmwareRecord());
     EXPECT_EQ("autostart=off\r\nmode=off\r\n", ReadSettingsFile());
@@ -241,6 +238,8 @@ TEST_F(StartupTest, FirstStartTakesTheInstallFoldersDefaultFile)
 
 TEST_F(StartupTest, ReconnectWithoutSettingsTurnsOn)
 {
+    // The install folder's default is for the first start only.
+    WriteDefaultSettingsFile("autostart=off\nmode=off\n");
     StartWithRecord({0x01, 0x00, 0x00, 0x00});
     app.showAtStartup = 0;
 
@@ -249,4 +248,37 @@ TEST_F(StartupTest, ReconnectWithoutSettingsTurnsOn)
     EXPECT_EQ(1, app.showAtStartup);
     EXPECT_EQ("01 01 00 00", FirmwareRecord());
     EXPECT_EQ("autostart=on\r\nmode=on\r\n", ReadSettingsFile());
+}
+
+namespace {
+
+// What AllowSetForegroundWindow was given, and how many commands the first
+// instance had received by then.
+std::vector<std::string> allowed;
+
+BOOL WINAPI RecordAllowSetForegroundWindow(DWORD process)
+{
+    allowed.push_back(std::to_string(process) + " after " + std::to_string(received.size()) + " commands");
+    return TRUE;
+}
+
+} // namespace
+
+TEST_F(StartupTest, SecondInstanceAllowsTheFirstTheForegroundBeforeAsking)
+{
+    ImportHook hook("user32.dll", "AllowSetForegroundWindow",
+                    reinterpret_cast<const void*>(&RecordAllowSetForegroundWindow));
+    ASSERT_TRUE(hook.Installed());
+    HWND first = CreateFirstInstance();
+    ASSERT_TRUE(first != nullptr);
+    received.clear();
+    allowed.clear();
+
+    EXPECT_EQ(0, RunKelvane(app.instance, L""));
+
+    // The running instance is this test process.
+    EXPECT_EQ(Lines{std::to_string(GetCurrentProcessId()) + " after 0 commands"}, allowed);
+    EXPECT_EQ(1u, received.size());
+    DestroyWindow(first);
+    UnregisterClassW(kControllerClass, app.instance);
 }

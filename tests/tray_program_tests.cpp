@@ -69,7 +69,17 @@ protected:
     void SetUp() override
     {
         TrayTest::SetUp();
-        ASSERT_EQ(nullptr, FindWindowW(kControllerClass, kTitle)) << "a Kelvane.exe of an earlier test still runs";
+        // A Kelvane.exe that a killed run left behind would take the new one's place.
+        if (HWND left = FindWindowW(kControllerClass, kTitle)) {
+            DWORD id = 0;
+            GetWindowThreadProcessId(left, &id);
+            ScopedKernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+            if (process) {
+                TerminateProcess(process.Get(), 99);
+                WaitForSingleObject(process.Get(), 5000);
+            }
+        }
+        ASSERT_EQ(nullptr, FindWindowW(kControllerClass, kTitle)) << "a Kelvane.exe of an earlier run still runs";
     }
 
     // Starts Kelvane.exe and waits for its controller window.
@@ -192,4 +202,23 @@ TEST_F(TrayProgramTest, FirmwareAnsweringOnTheSecondTry)
     if (window)
         PostMessageW(window, WM_COMMAND, ID_HIDE, 0);
     EXPECT_EQ(0, program.WaitForExit(10000));
+}
+
+TEST_F(TrayProgramTest, ResumePutsTheSavedModeBackIntoTheFirmware)
+{
+    WriteSettingsFile("autostart=on\r\nmode=on\r\n");
+    RunningProgram program(KelvaneExe(), L"/byrunkey");
+    HWND window = StartAndFindWindow(program);
+    ASSERT_TRUE(window != nullptr);
+
+    // The firmware woke with its mode reset; the system says it resumed.
+    SetRecord({0x01, 0x00, 0x00, 0x00});
+    PostMessageW(window, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+    PostMessageW(window, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
+    PostMessageW(window, WM_COMMAND, ID_HIDE, 0);
+
+    EXPECT_EQ(0, program.WaitForExit(10000));
+    EXPECT_EQ("01 01 00 00", simfw::FormatBytes(Record()));
+    EXPECT_EQ(1, Counter("casl.write")) << "one resume, one write";
+    EXPECT_EQ(Lines{kWineUnregisterLine}, ReadLogMessages());
 }

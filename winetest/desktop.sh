@@ -4,7 +4,10 @@
 # under a timeout.
 
 # Wine's user profile carries the Unix user's name.
-kv_profile_dir="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Quellmark/Vorn Kelvane"
+kv_data_root="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Quellmark"
+kv_profile_dir="$kv_data_root/Vorn Kelvane"
+# Where the default settings file would lie (the 32-bit program-files folder).
+kv_install_root="$WINEPREFIX/drive_c/Program Files (x86)/Quellmark"
 kv_settings_file="$kv_profile_dir/Kelvane.ini"
 kv_log_file="$kv_profile_dir/Kelvane.log"
 kv_machine_file="$WINEPREFIX/drive_c/ProgramData/SimFirmware/machine.txt"
@@ -54,8 +57,9 @@ kv_set_machine() {
     printf '%s=%s\r\n' "$1" "$2" >>"$kv_machine_file"
 }
 
+# A machine that never saw the product: firmware, data folders, default file.
 kv_reset_machine() {
-    rm -f "$kv_machine_file" "$kv_settings_file" "$kv_log_file"
+    rm -rf "$kv_machine_file" "$kv_data_root" "$kv_install_root"
 }
 
 # Top-level X windows of Kelvane.exe as "WIDTHxHEIGHT+X+Y".

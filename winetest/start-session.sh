@@ -38,7 +38,7 @@ start_display() {
 make_locales() {
     local dir="$winetest_dir/locales"
     mkdir -p "$dir"
-    for name in de_DE he_IL ar_SA pt_BR pt_PT zh_TW en_US; do
+    for name in de_DE he_IL ar_SA pt_BR pt_PT zh_TW en_US ja_JP zh_CN ko_KR; do
         [ -f "$dir/$name.UTF-8/LC_MESSAGES/SYS_LC_MESSAGES" ] ||
             localedef -i "$name" -f UTF-8 "$dir/$name.UTF-8" || [ -f "$dir/$name.UTF-8/LC_MESSAGES/SYS_LC_MESSAGES" ]
     done

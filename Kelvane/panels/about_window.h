@@ -16,18 +16,31 @@ struct AboutState {
     POINT dragAnchor;
 };
 
-// Client pixels; every rectangle includes all four of its edges.
+// Client pixels at the window's display scale; every rectangle includes all
+// four of its edges.
 struct AboutLayout {
     RECT close, closeHit;
     RECT minimize, minimizeHit;
     RECT checkBox; // recomputed at every paint
+    UINT dpi;      // the display scale the figures are for
+    // The text: the title's line (anchored at its left, or its right when
+    // the reading is right to left) and the three paragraphs' boxes.
+    RECT title;
+    RECT description;
+    RECT onText;
+    RECT offText;
 };
 
 extern AboutState aboutState;
 extern AboutLayout aboutLayout;
+extern const AboutLayout kDefaultAboutLayout;
 
+// At 96 DPI; like every figure of the window, scaled with the display.
 constexpr int kAboutWidth = 572;
 constexpr int kAboutHeight = 458;
+
+// Does what a click on the element (the check box or a button) does.
+void ActivateAboutElement(HWND window, int element);
 
 // Restores the About window, or creates it centred in the work area.
 void ShowAboutWindow(HWND owner);

@@ -4,18 +4,23 @@
 
 #include "about_window.h"
 #include "app_state.h"
+#include "dpi.h"
+#include "high_contrast.h"
 #include "notification_icon.h"
+#include "panel_accessible.h"
 #include "resource_ids.h"
 #include "scoped_gdi.h"
 #include "settings_file.h"
 
 const ModePanelLayout kDefaultModePanelLayout = {
     150, 130, {50, 50}, {100, 50}, {42, 72, 58, 88}, {92, 72, 108, 88}, {75, 100}, {0, 100, 150, 116}, {0, 0, 150, 130},
+    kBaseDpi,
 };
 
 ModePanelState modePanelState = {Off, PanelNothing, Normal, false};
-// Not reset between panels: a computed layout stays for the rest of the run.
 ModePanelLayout modePanelLayout = kDefaultModePanelLayout;
+// Not reset between panels: a computed layout stays for the rest of the run.
+ModePanelLayout modePanelBaseLayout = kDefaultModePanelLayout;
 
 namespace {
 
@@ -32,17 +37,12 @@ struct ModePanelStrings {
 };
 ModePanelStrings panelStrings;
 
-int TextWidth(HDC dc, const wchar_t* text)
-{
-    SIZE size = {};
-    GetTextExtentPoint32W(dc, text, lstrlenW(text), &size);
-    return size.cx;
-}
-
 void InvalidateRadios(HWND window)
 {
     InvalidateRect(window, &modePanelLayout.onRadio, FALSE);
     InvalidateRect(window, &modePanelLayout.offRadio, FALSE);
+    NotifyElementState(window, PanelOnElement);
+    NotifyElementState(window, PanelOffElement);
 }
 
 // Shell_NotifyIconGetRect and CalculatePopupWindowPosition are Windows 7
@@ -50,21 +50,45 @@ void InvalidateRadios(HWND window)
 using GetIconRect = HRESULT(WINAPI*)(const NOTIFYICONIDENTIFIER*, RECT*);
 using CalculatePosition = BOOL(WINAPI*)(const POINT*, const SIZE*, UINT, RECT*, RECT*);
 
-template <class Function>
-Function FindSystemFunction(const wchar_t* dll, const char* name)
+int PanelElementOf(int pressTarget)
 {
-    HMODULE module = GetModuleHandleW(dll);
-    return module ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+    switch (pressTarget) {
+    case PanelOnRadio:
+        return PanelOnElement;
+    case PanelOffRadio:
+        return PanelOffElement;
+    case PanelLink:
+        return PanelLinkElement;
+    }
+    return 0;
 }
 
-int MeasureWidestLabel(HWND window)
+int RadioOf(KelvaneMode mode)
+{
+    return mode == On ? PanelOnElement : PanelOffElement;
+}
+
+// In 96-DPI pixels, whatever the display: the layout is computed at 96 DPI.
+int MeasureWidestLabel(HWND window, UINT dpi)
 {
     ScopedWindowDc dc(window);
-    ScopedFont font(CreateUiFont(16, FW_NORMAL, FALSE));
+    ScopedFont font(CreateUiFont(ScaleForDpi(16, dpi), FW_NORMAL, FALSE));
     ScopedSelection selection(dc.Get(), font.Get());
     int on = TextWidth(dc.Get(), panelStrings.on);
     int off = TextWidth(dc.Get(), panelStrings.off);
-    return on > off ? on : off;
+    return MulDiv(on > off ? on : off, static_cast<int>(kBaseDpi), static_cast<int>(dpi));
+}
+
+// Sizes the panel and its rounded region for dpi; flags as SetWindowPos's.
+void LayOutPanel(HWND window, UINT dpi, UINT flags)
+{
+    modePanelLayout = ScaleModePanelLayout(modePanelBaseLayout, dpi);
+    RECT frame = {0, 0, modePanelLayout.width, modePanelLayout.height};
+    AdjustWindowRectEx(&frame, kPanelStyle, FALSE, kPanelExStyle);
+    SetWindowPos(window, HWND_TOPMOST, frame.left, frame.top, frame.right, frame.bottom, flags);
+    const int corner = ScaleForDpi(12, dpi);
+    SetWindowRgn(window, CreateRoundRectRgn(0, 0, modePanelLayout.width, modePanelLayout.height, corner, corner),
+                 TRUE);
 }
 
 void OnCreate(HWND window)
@@ -73,29 +97,39 @@ void OnCreate(HWND window)
     LoadStringW(app.instance, IDS_MODE_OFF, panelStrings.off, ARRAYSIZE(panelStrings.off));
     LoadStringW(app.instance, IDS_ABOUT_LINK, panelStrings.about, ARRAYSIZE(panelStrings.about));
 
-    ComputeModePanelLayout(MeasureWidestLabel(window), modePanelLayout);
-
-    RECT frame = {0, 0, modePanelLayout.width, modePanelLayout.height};
-    AdjustWindowRectEx(&frame, kPanelStyle, FALSE, kPanelExStyle);
-    SetWindowPos(window, HWND_TOPMOST, frame.left, frame.top, frame.right, frame.bottom, 0);
-    SetWindowRgn(window, CreateRoundRectRgn(0, 0, modePanelLayout.width, modePanelLayout.height, 12, 12), TRUE);
+    const UINT dpi = DpiForWindow(window);
+    ComputeModePanelLayout(MeasureWidestLabel(window, dpi), modePanelBaseLayout);
+    LayOutPanel(window, dpi, 0);
 
     PlaceNearNotificationIcon(app.controllerWindow, window);
     ShowWindow(window, SW_SHOWNORMAL);
     SetForegroundWindow(window);
 
+    // Nothing of an earlier panel's mouse state carries over.
+    modePanelState.pressTarget = PanelNothing;
+    modePanelState.linkLook = Normal;
     modePanelState.shownMode = GetKelvaneMode();
     modePanelState.autoCloseArmed = true;
     SetTimer(window, kAutoCloseTimer, kAutoCloseMilliseconds, nullptr);
+    ResetKeyboardFocus(window, modePanelAccess, RadioOf(modePanelState.shownMode));
+}
+
+// The panel moved to a display of another scale, or the scale changed.
+void OnDpiChanged(HWND window, UINT dpi, const RECT& suggested)
+{
+    LayOutPanel(window, dpi, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(window, nullptr, suggested.left, suggested.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    PlaceNearNotificationIcon(app.controllerWindow, window);
+    InvalidateRect(window, nullptr, TRUE);
 }
 
 void DrawLink(HDC dc)
 {
     const ModePanelLayout& layout = modePanelLayout;
     const bool hover = modePanelState.linkLook == Hover;
-    ScopedFont font(CreateUiFont(14, FW_NORMAL, hover));
+    ScopedFont font(CreateUiFont(ScaleForDpi(14, layout.dpi), FW_NORMAL, hover));
     ScopedSelection selection(dc, font.Get());
-    SetTextColor(dc, modePanelState.linkLook == Normal ? kLinkColour : kLinkActiveColour);
+    SetTextColor(dc, LookColour(modePanelState.linkLook == Normal ? kLinkColour : kLinkActiveColour, COLOR_HOTLIGHT));
     TextOutW(dc, layout.aboutAnchor.x, layout.aboutAnchor.y, panelStrings.about, lstrlenW(panelStrings.about));
 }
 
@@ -104,28 +138,33 @@ void OnPaint(HWND window)
     ScopedPaint paint(window);
     HDC dc = paint.Get();
     ModePanelLayout& layout = modePanelLayout;
+    const UINT dpi = layout.dpi;
     {
         Gdiplus::Graphics graphics(dc);
+        SetPictureQuality(graphics, dpi);
         const RECT& background = layout.background;
-        DrawImageInto(graphics, app.images[PanelBackground], background.left, background.top,
+        DrawImageInto(graphics, PictureFor(PanelBackground, dpi), background.left, background.top,
                       background.right - background.left, background.bottom - background.top);
         const bool on = modePanelState.shownMode == On;
-        DrawImageInto(graphics, app.images[on ? RadioSelected : RadioUnselected], layout.onRadio.left,
-                      layout.onRadio.top, 16, 16);
-        DrawImageInto(graphics, app.images[on ? RadioUnselected : RadioSelected], layout.offRadio.left,
-                      layout.offRadio.top, 16, 16);
+        const int radio = ScaleForDpi(16, dpi);
+        DrawImageInto(graphics, PictureFor(on ? RadioSelected : RadioUnselected, dpi), layout.onRadio.left,
+                      layout.onRadio.top, radio, radio);
+        DrawImageInto(graphics, PictureFor(on ? RadioUnselected : RadioSelected, dpi), layout.offRadio.left,
+                      layout.offRadio.top, radio, radio);
+        FillInSystemColours(dc, background);
+        DrawModePanelRadiosInSystemColours(dc);
 
         UINT previousAlign = SetTextAlign(dc, IsRightToLeftUi() ? TA_CENTER | TA_RTLREADING : TA_CENTER);
         SetBkMode(dc, TRANSPARENT);
         {
-            ScopedFont labels(CreateUiFont(16, FW_NORMAL, FALSE));
+            ScopedFont labels(CreateUiFont(ScaleForDpi(16, dpi), FW_NORMAL, FALSE));
             ScopedSelection selection(dc, labels.Get());
-            SetTextColor(dc, kLabelColour);
+            SetTextColor(dc, LookColour(kLabelColour, COLOR_WINDOWTEXT));
             TextOutW(dc, layout.onAnchor.x, layout.onAnchor.y, panelStrings.on, lstrlenW(panelStrings.on));
             TextOutW(dc, layout.offAnchor.x, layout.offAnchor.y, panelStrings.off, lstrlenW(panelStrings.off));
         }
         {
-            ScopedFont measure(CreateUiFont(14, FW_NORMAL, FALSE));
+            ScopedFont measure(CreateUiFont(ScaleForDpi(14, dpi), FW_NORMAL, FALSE));
             ScopedSelection selection(dc, measure.Get());
             const int width = background.right - background.left;
             const int textWidth = TextWidth(dc, panelStrings.about);
@@ -134,6 +173,7 @@ void OnPaint(HWND window)
         }
         DrawLink(dc);
         SetTextAlign(dc, previousAlign);
+        DrawFocusCue(dc, modePanelAccess);
     }
     // Applied only once the new choice is on screen.
     PostMessageW(window, WM_PANELAPPLYMODE, 0, 0);
@@ -149,14 +189,6 @@ void OnApplyMode(HWND window)
     } else {
         modePanelState.shownMode = GetKelvaneMode();
         InvalidateRadios(window);
-    }
-}
-
-void SetLinkLook(HWND window, ButtonLook look)
-{
-    if (modePanelState.linkLook != look) {
-        modePanelState.linkLook = look;
-        InvalidateRect(window, &modePanelLayout.link, FALSE);
     }
 }
 
@@ -219,12 +251,51 @@ void OnLeftButtonUp(HWND window, int x, int y)
     }
 }
 
+// Tab and Shift+Tab go between the radio group, entered at the shown
+// mode's radio, and the link; the arrows between the radios; Space and
+// Enter do what a click does.
+void OnKeyDown(HWND window, WPARAM key)
+{
+    StopAutoClose(window);
+    ShowFocusCue(window, modePanelAccess);
+    const int focus = panelAccessState.focus;
+    const bool onRadio = focus == PanelOnElement || focus == PanelOffElement;
+    switch (key) {
+    case VK_TAB:
+        MoveKeyboardFocus(window, modePanelAccess, onRadio ? PanelLinkElement : RadioOf(modePanelState.shownMode));
+        break;
+    case VK_LEFT:
+    case VK_RIGHT:
+    case VK_UP:
+    case VK_DOWN:
+        if (onRadio)
+            MoveKeyboardFocus(window, modePanelAccess, focus == PanelOnElement ? PanelOffElement : PanelOnElement);
+        break;
+    case VK_SPACE:
+    case VK_RETURN:
+        ActivatePanelElement(window, focus);
+        break;
+    }
+}
+
+// The panel's own handle goes with the request: a request that arrives
+// after this panel is gone must not close the next one.
 void AskOwnerToClose(HWND window)
 {
-    PostMessageW(GetParent(window), WM_PANELCLOSED, 0, 0);
+    PostMessageW(GetParent(window), WM_PANELCLOSED, reinterpret_cast<WPARAM>(window), 0);
 }
 
 } // namespace
+
+void ActivatePanelElement(HWND window, int element)
+{
+    if (element == PanelOnElement)
+        ShowModeIfNew(window, On);
+    else if (element == PanelOffElement)
+        ShowModeIfNew(window, Off);
+    else if (element == PanelLinkElement)
+        ShowAboutWindow(app.controllerWindow);
+}
 
 void ComputeModePanelLayout(int widestLabel, ModePanelLayout& layout)
 {
@@ -254,6 +325,22 @@ void ComputeModePanelLayout(int widestLabel, ModePanelLayout& layout)
     layout.link.top = 4 * e - 2;
     layout.link.bottom = 4 * e + 14;
     layout.background = {0, 0, width, height};
+}
+
+ModePanelLayout ScaleModePanelLayout(const ModePanelLayout& base, UINT dpi)
+{
+    ModePanelLayout scaled;
+    scaled.width = ScaleForDpi(base.width, dpi);
+    scaled.height = ScaleForDpi(base.height, dpi);
+    scaled.onAnchor = ScaleForDpi(base.onAnchor, dpi);
+    scaled.offAnchor = ScaleForDpi(base.offAnchor, dpi);
+    scaled.onRadio = ScaleForDpi(base.onRadio, dpi);
+    scaled.offRadio = ScaleForDpi(base.offRadio, dpi);
+    scaled.aboutAnchor = ScaleForDpi(base.aboutAnchor, dpi);
+    scaled.link = ScaleForDpi(base.link, dpi);
+    scaled.background = ScaleForDpi(base.background, dpi);
+    scaled.dpi = dpi;
+    return scaled;
 }
 
 HWND CreateModePanel(HWND owner)
@@ -311,7 +398,30 @@ LRESULT CALLBACK ModePanelProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_KEYDOWN:
         if (wParam == VK_ESCAPE)
             DestroyWindow(window);
+        else
+            OnKeyDown(window, wParam);
         return 0;
+
+    case WM_SYSKEYDOWN:
+        StopAutoClose(window);
+        break;
+
+    case WM_ACTIVATEELEMENT:
+        StopAutoClose(window);
+        ActivatePanelElement(window, static_cast<int>(wParam));
+        return 0;
+
+    case WM_GETOBJECT:
+        return AnswerGetObject(window, modePanelAccess, wParam, lParam);
+
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+        InvalidateRect(window, nullptr, TRUE);
+        break;
+
+    case WM_NCDESTROY:
+        EndAccess(modePanelAccess);
+        break;
 
     case WM_TIMER:
         if (wParam == kAutoCloseTimer) {
@@ -326,11 +436,14 @@ LRESULT CALLBACK ModePanelProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         break;
 
     case WM_MOUSEMOVE:
-        SetLinkLook(window, Contains(modePanelLayout.link, LOWORD(lParam), HIWORD(lParam)) ? Hover : Normal);
+        SetButtonLook(window, modePanelState.linkLook,
+                      Contains(modePanelLayout.link, LOWORD(lParam), HIWORD(lParam)) ? Hover : Normal,
+                      modePanelLayout.link);
         return 0;
 
     case WM_LBUTTONDOWN:
         OnLeftButtonDown(window, LOWORD(lParam), HIWORD(lParam));
+        FocusPressedElement(window, modePanelAccess, PanelElementOf(modePanelState.pressTarget));
         return 0;
 
     case WM_LBUTTONUP:
@@ -339,6 +452,10 @@ LRESULT CALLBACK ModePanelProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 
     case WM_RBUTTONDOWN:
         StopAutoClose(window);
+        return 0;
+
+    case WM_DPICHANGED:
+        OnDpiChanged(window, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);

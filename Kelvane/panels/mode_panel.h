@@ -25,10 +25,14 @@ struct ModePanelLayout {
     POINT aboutAnchor;
     RECT link; // left and right follow the text at every paint
     RECT background;
+    UINT dpi; // the display scale the figures are for
 };
 
 extern ModePanelState modePanelState;
+// The open panel's layout, scaled to its display.
 extern ModePanelLayout modePanelLayout;
+// The same at 96 DPI, as the labels call for it; not reset between panels.
+extern ModePanelLayout modePanelBaseLayout;
 extern const ModePanelLayout kDefaultModePanelLayout;
 
 // The panel's auto-close timer.
@@ -38,6 +42,8 @@ constexpr UINT kAutoCloseMilliseconds = 5500;
 // Grows the layout for labels wider than the default one allows (widest
 // label of 37 px or more); narrower labels leave it as it is.
 void ComputeModePanelLayout(int widestLabel, ModePanelLayout& layout);
+// Every figure of a 96-DPI layout scaled to dpi.
+ModePanelLayout ScaleModePanelLayout(const ModePanelLayout& base, UINT dpi);
 
 // The new panel, created hidden (its creation places and shows it), or null.
 HWND CreateModePanel(HWND owner);
@@ -45,4 +51,6 @@ HWND CreateModePanel(HWND owner);
 void CloseModePanel(HWND owner);
 // Moves the panel beside the icon of iconOwner when the shell can say where.
 void PlaceNearNotificationIcon(HWND iconOwner, HWND window);
+// Does what a click on the element (a radio or the link) does.
+void ActivatePanelElement(HWND window, int element);
 LRESULT CALLBACK ModePanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app_state.h"
+#include "dpi.h"
 #include "diagnostic_log.h"
 #include "resource_ids.h"
 #include "scoped_com.h"
@@ -13,6 +14,12 @@ const WORD kImageResourceIds[kImageRoleCount] = {
     IDP_PANEL_BACKGROUND, IDP_RADIO_SELECTED,  IDP_RADIO_UNSELECTED, IDP_ABOUT_BACKGROUND,
     IDP_CHECKBOX_CHECKED, IDP_CHECKBOX_UNCHECKED,  IDP_CLOSE_NORMAL,     IDP_CLOSE_PRESSED,
     IDP_CLOSE_HOVER,      IDP_MINIMIZE_NORMAL, IDP_MINIMIZE_PRESSED, IDP_MINIMIZE_HOVER,
+};
+
+const WORD kLargeImageResourceIds[kImageRoleCount] = {
+    IDP_PANEL_BACKGROUND_2X, IDP_RADIO_SELECTED_2X,    IDP_RADIO_UNSELECTED_2X, IDP_ABOUT_BACKGROUND_2X,
+    IDP_CHECKBOX_CHECKED_2X, IDP_CHECKBOX_UNCHECKED_2X, IDP_CLOSE_NORMAL_2X,     IDP_CLOSE_PRESSED_2X,
+    IDP_CLOSE_HOVER_2X,      IDP_MINIMIZE_NORMAL_2X,    IDP_MINIMIZE_PRESSED_2X, IDP_MINIMIZE_HOVER_2X,
 };
 
 namespace {
@@ -93,8 +100,43 @@ void DeleteImage(Gdiplus::Image* image)
 void DrawImageInto(Gdiplus::Graphics& graphics, Gdiplus::Image* image, int x, int y, int width, int height)
 {
     // GdipDrawImageRect; a null image fails there and draws nothing.
+    if (IsHighContrast())
+        return;
     graphics.DrawImage(image, static_cast<Gdiplus::REAL>(x), static_cast<Gdiplus::REAL>(y),
                        static_cast<Gdiplus::REAL>(width), static_cast<Gdiplus::REAL>(height));
+}
+
+Gdiplus::Image* PictureFor(ImageRole role, UINT dpi)
+{
+    if (!WantsLargePictures(dpi))
+        return app.images[role];
+    // Loaded once, and only on a display that wants them: the About
+    // background alone is 4 MB decoded.
+    if (!app.largeImagesLoaded) {
+        for (int each = 0; each < kImageRoleCount; ++each)
+            app.largeImages[each] = LoadFromReaource(kLargeImageResourceIds[each]);
+        app.largeImagesLoaded = true;
+    }
+    return app.largeImages[role] ? app.largeImages[role] : app.images[role];
+}
+
+void DeleteAllPictures()
+{
+    for (int role = 0; role < kImageRoleCount; ++role) {
+        DeleteImage(app.images[role]);
+        app.images[role] = nullptr;
+        DeleteImage(app.largeImages[role]);
+        app.largeImages[role] = nullptr;
+    }
+    app.largeImagesLoaded = false;
+}
+
+void SetPictureQuality(Gdiplus::Graphics& graphics, UINT dpi)
+{
+    if (dpi > kBaseDpi) {
+        graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+        graphics.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHighQuality);
+    }
 }
 
 HFONT CreateUiFont(int height, int weight, BOOL underline)
@@ -109,4 +151,32 @@ bool IsRightToLeftUi()
 {
     LANGID primary = GetUserDefaultUILanguage() & 0x3FF;
     return primary == LANG_ARABIC || primary == LANG_HEBREW;
+}
+
+int TextWidth(HDC dc, const wchar_t* text)
+{
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, text, lstrlenW(text), &size);
+    return size.cx;
+}
+
+void SetButtonLook(HWND window, ButtonLook& look, ButtonLook value, const RECT& rect)
+{
+    if (look != value) {
+        look = value;
+        InvalidateRect(window, &rect, FALSE);
+    }
+}
+
+bool IsHighContrast()
+{
+    HIGHCONTRASTW contrast = {};
+    contrast.cbSize = sizeof(contrast);
+    return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0) &&
+           (contrast.dwFlags & HCF_HIGHCONTRASTON);
+}
+
+COLORREF LookColour(COLORREF own, int systemColour)
+{
+    return IsHighContrast() ? GetSysColor(systemColour) : own;
 }

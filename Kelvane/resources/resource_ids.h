@@ -33,6 +33,12 @@
 #define IDS_ABOUT_IDLE_ICON_TEXT    126  // 500, not shown
 #define IDS_VERSION                 127  // 100
 #define IDS_FONT_FACE               128  // 100, "Arial" in every language
+#define IDS_MINIMIZE_BUTTON         129  // accessible names of the About window's buttons, 100
+#define IDS_CLOSE_BUTTON            130  // 100
+#define IDS_ACTION_PRESS            131  // accessible default actions of the drawn elements, 100
+#define IDS_ACTION_CHECK            132  // 100
+#define IDS_ACTION_UNCHECK          133  // 100
+#define IDS_ACTION_JUMP             134  // 100
 
 // Pictures, of the named resource type "PNG".
 #define IDP_RADIO_SELECTED          116
@@ -50,6 +56,21 @@
 #define IDP_NOTEBOOK_BOTH           134  // opaque, never loaded
 #define IDP_PANEL_BACKGROUND        135
 #define IDP_ABOUT_BACKGROUND        136
+
+// The twelve drawn pictures again at double size, for display scales above
+// 125 %: each id is its picture's id plus 100.
+#define IDP_RADIO_SELECTED_2X       216
+#define IDP_RADIO_UNSELECTED_2X     219
+#define IDP_CHECKBOX_UNCHECKED_2X   223
+#define IDP_CHECKBOX_CHECKED_2X     224
+#define IDP_CLOSE_NORMAL_2X         225
+#define IDP_CLOSE_PRESSED_2X        226
+#define IDP_CLOSE_HOVER_2X          228
+#define IDP_MINIMIZE_NORMAL_2X      229
+#define IDP_MINIMIZE_PRESSED_2X     230
+#define IDP_MINIMIZE_HOVER_2X       231
+#define IDP_PANEL_BACKGROUND_2X     235
+#define IDP_ABOUT_BACKGROUND_2X     236
 
 // The debug menu; never shown.
 #define IDM_DEBUG                   107

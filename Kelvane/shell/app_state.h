@@ -8,9 +8,12 @@
 // Private window messages. WM_TRAYICON carries the mouse or icon event in
 // the low word of lParam: the icon never asks for NOTIFYICON_VERSION_4.
 constexpr UINT WM_TRAYICON = WM_APP + 1;
+// WM_PANELCLOSED carries the panel that asks to be closed in wParam.
 constexpr UINT WM_PANELCLOSED = WM_APP + 2;
 constexpr UINT WM_STARTUPFLAGCHANGED = WM_APP + 3;
 constexpr UINT WM_PANELAPPLYMODE = WM_APP + 11;
+// A drawn window to itself: do what a click on element wParam does.
+constexpr UINT WM_ACTIVATEELEMENT = WM_APP + 12;
 
 // Commands of the context menu, of a second instance and of menu 107.
 constexpr WORD ID_SHOWMODEPANEL = 40001;
@@ -22,6 +25,8 @@ constexpr WORD ID_POSTWMIMOBILE = 40006;
 
 // The controller's re-open guard of the mode panel.
 constexpr UINT_PTR PANEL_GUARD_TIMER = 1;
+// The controller's retries of the firmware read after a resume.
+constexpr UINT_PTR RESUME_RETRY_TIMER = 2;
 
 inline constexpr wchar_t kControllerClass[] = L"VornKelvane";
 inline constexpr wchar_t kModePanelClass[] = L"VornKelvanePopup";
@@ -39,6 +44,9 @@ struct AppState {
     BOOL sessionNotificationRegistered;
     UINT taskbarCreatedMessage;
     Gdiplus::Image* images[kImageRoleCount];
+    // The same pictures at double size, loaded on the first paint above 125 %.
+    Gdiplus::Image* largeImages[kImageRoleCount];
+    bool largeImagesLoaded;
 };
 
 extern AppState app;

@@ -14,27 +14,29 @@
 
 namespace {
 
+// Reads after a resume that the firmware did not answer are tried again
+// from a timer, never with the thread asleep: six times, 10 s apart.
+constexpr UINT kResumeRetryMilliseconds = 10000;
+constexpr int kResumeRetries = 6;
+
+struct ResumeState {
+    bool handled;    // this resume's first event is in; a second one is the same resume
+    int retriesLeft; // while RESUME_RETRY_TIMER runs
+};
+ResumeState resume;
+
 // Explorer may not be ready yet at logon: keep trying for five minutes.
 bool AddNotificationIconWithRetries(HWND window)
 {
-    if (AddNotificationIcon(window, GetKelvaneMode()))
-        return true;
-    WriteLog("WM_CREATE: AddNotificationIcon() failed.\n");
-    for (int retries = 0; retries < kMaxRetries;) {
-        WaitBeforeRetry();
-        BOOL added = AddNotificationIcon(window, GetKelvaneMode());
-        ++retries;
-        if (added) {
-            WriteLogFormat("WM_CREATE: AddNotificationIcon() succeeded after %d time(s) of retry.\n", retries);
-            return true;
-        }
-    }
-    WriteLog("Cannot add Notification Icon.\n");
-    return false;
+    const RetryLog log = {"WM_CREATE: AddNotificationIcon() failed.\n", false,
+                          "WM_CREATE: AddNotificationIcon() succeeded after %d time(s) of retry.\n",
+                          "Cannot add Notification Icon.\n"};
+    return RetryWithPauses(log, [window] { return AddNotificationIcon(window, GetKelvaneMode()) != FALSE; });
 }
 
 LRESULT OnCreate(HWND window)
 {
+    resume = {false, 0};
     app.taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
     if (!AddNotificationIconWithRetries(window))
         return -1;
@@ -58,10 +60,7 @@ void OnDestroy(HWND window)
     DeleteNotificationIcon(window);
     if (app.sessionNotificationRegistered && !WTSUnRegisterSessionNotification(window))
         WriteLog("WM_DESTROY: WTSUnRegisterSessionNotification() failed\n");
-    for (Gdiplus::Image*& image : app.images) {
-        DeleteImage(image);
-        image = nullptr;
-    }
+    DeleteAllPictures();
     PostQuitMessage(0);
 }
 
@@ -132,12 +131,72 @@ void OnTrayIcon(HWND window, WORD event)
     }
 }
 
+// The settings file against what the firmware holds now, and the icon anew.
+void ReconcileWithFirmware(HWND window)
+{
+    ApplyProfile(BuiltInOn);
+    ChangeNotificationIcon(window);
+}
+
 void OnConsoleConnect(HWND window)
 {
     // A failed read keeps the last known state.
     InitThermalControl();
-    ApplyProfile(BuiltInOn);
-    ChangeNotificationIcon(window);
+    ReconcileWithFirmware(window);
+}
+
+// Firmware often resets the mode on sleep or hibernation: read it again and
+// bring it back in line with the settings file, as on a console reconnect.
+void OnResume(HWND window)
+{
+    KillTimer(window, RESUME_RETRY_TIMER);
+    if (InitThermalControl() == -1) {
+        resume.retriesLeft = kResumeRetries;
+        SetTimer(window, RESUME_RETRY_TIMER, kResumeRetryMilliseconds, nullptr);
+        return;
+    }
+    ReconcileWithFirmware(window);
+}
+
+void OnResumeRetry(HWND window)
+{
+    const bool answered = InitThermalControl() != -1;
+    if (!answered && --resume.retriesLeft > 0)
+        return;
+    KillTimer(window, RESUME_RETRY_TIMER);
+    // After the last retry the last known state stands, as on a reconnect.
+    ReconcileWithFirmware(window);
+}
+
+// A resume brings PBT_APMRESUMEAUTOMATIC, and PBT_APMRESUMESUSPEND too when
+// the user woke the machine: one resume, handled once.
+void OnPowerBroadcast(HWND window, WPARAM event)
+{
+    switch (event) {
+    case PBT_APMSUSPEND:
+        resume.handled = false;
+        break;
+    case PBT_APMRESUMEAUTOMATIC:
+        resume.handled = true;
+        OnResume(window);
+        break;
+    case PBT_APMRESUMESUSPEND:
+        if (!resume.handled) {
+            resume.handled = true;
+            OnResume(window);
+        }
+        break;
+    }
+}
+
+// The panel's close request names the panel: one that is already gone,
+// whose request arrives after a successor opened, is ignored.
+void OnPanelClosed(HWND window, HWND panel)
+{
+    if (panel && panel != app.modePanelWindow)
+        return;
+    DestroyWindow(app.modePanelWindow);
+    StartPanelGuard(window);
 }
 
 } // namespace
@@ -161,6 +220,8 @@ LRESULT CALLBACK ControllerWindowProc(HWND window, UINT message, WPARAM wParam, 
         if (wParam == PANEL_GUARD_TIMER) {
             KillTimer(window, PANEL_GUARD_TIMER);
             app.canShowModePanel = 1;
+        } else if (wParam == RESUME_RETRY_TIMER) {
+            OnResumeRetry(window);
         }
         return 0;
 
@@ -173,9 +234,12 @@ LRESULT CALLBACK ControllerWindowProc(HWND window, UINT message, WPARAM wParam, 
         OnTrayIcon(window, LOWORD(lParam));
         return 0;
 
+    case WM_POWERBROADCAST:
+        OnPowerBroadcast(window, wParam);
+        return TRUE;
+
     case WM_PANELCLOSED:
-        DestroyWindow(app.modePanelWindow);
-        StartPanelGuard(window);
+        OnPanelClosed(window, reinterpret_cast<HWND>(wParam));
         return 0;
 
     default:

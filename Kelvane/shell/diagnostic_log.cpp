@@ -1,40 +1,18 @@
 #include "diagnostic_log.h"
 
-#include <shlobj.h>
-
 #include <cstdarg>
 #include <cstdio>
 
 #include "log_line.h"
 
-namespace {
-
-const wchar_t* const kDataFolderLevels[] = {L"Quellmark", L"Vorn Kelvane"};
-
-bool GetLocalAppDataFolder(wchar_t (&path)[MAX_PATH])
-{
-    return SHGetSpecialFolderPathW(nullptr, path, CSIDL_LOCAL_APPDATA, FALSE) != FALSE;
-}
-
-} // namespace
-
 int EnsureDataFolder()
 {
-    wchar_t base[MAX_PATH];
-    if (!GetLocalAppDataFolder(base))
-        return 0;
-    return EnsureFolderLevels(base, kDataFolderLevels, ARRAYSIZE(kDataFolderLevels));
+    return EnsureProductDataFolder();
 }
 
 bool GetDataFilePath(wchar_t (&path)[MAX_PATH], const wchar_t* fileName)
 {
-    if (!GetLocalAppDataFolder(path))
-        return false;
-    for (const wchar_t* level : kDataFolderLevels) {
-        if (!AppendPathPiece(path, level))
-            return false;
-    }
-    return AppendPathPiece(path, fileName);
+    return GetProductDataFilePath(path, fileName);
 }
 
 int WriteLog(const char* message)

@@ -24,20 +24,10 @@ bool StartsWithSwitch(const wchar_t* arguments, const wchar_t* dashed, const wch
 // -1 until the firmware answers; logs every failure and the final outcome.
 bool InitThermalControlWithRetries()
 {
-    if (InitThermalControl() != -1)
-        return true;
-    for (int retries = 0; retries < kMaxRetries;) {
-        WriteLog("WM_CREATE: InitThermalControl() failed.\n");
-        WaitBeforeRetry();
-        int result = InitThermalControl();
-        ++retries;
-        if (result != -1) {
-            WriteLogFormat("WM_CREATE: InitThermalControl() succeeded after %d time(s) of retry\n", retries);
-            return true;
-        }
-    }
-    WriteLog("This system does not support Vorn Kelvane.\n");
-    return false;
+    const RetryLog log = {"WM_CREATE: InitThermalControl() failed.\n", true,
+                          "WM_CREATE: InitThermalControl() succeeded after %d time(s) of retry\n",
+                          "This system does not support Vorn Kelvane.\n"};
+    return RetryWithPauses(log, [] { return InitThermalControl() != -1; });
 }
 
 void RunMessageLoop()
@@ -53,6 +43,27 @@ void RunMessageLoop()
 }
 
 } // namespace
+
+bool RetryWithPauses(const RetryLog& log, const std::function<bool()>& attempt)
+{
+    if (attempt())
+        return true;
+    if (!log.failedBeforeEachRetry)
+        WriteLog(log.failed);
+    for (int retries = 0; retries < kMaxRetries;) {
+        if (log.failedBeforeEachRetry)
+            WriteLog(log.failed);
+        WaitBeforeRetry();
+        const bool done = attempt();
+        ++retries;
+        if (done) {
+            WriteLogFormat(log.succeededAfter, retries);
+            return true;
+        }
+    }
+    WriteLog(log.gaveUp);
+    return false;
+}
 
 void ApplyProfile(ProfileFallback fallback)
 {
@@ -116,6 +127,11 @@ int RunKelvane(HINSTANCE instance, const wchar_t* arguments)
     // A running instance opens its panel instead; one still in its retries
     // has no window yet and is not found.
     if (HWND running = FindWindowW(kControllerClass, app.windowTitle)) {
+        // The running instance is a background process to the system: it
+        // may bring its panel to the foreground only if this one lets it.
+        DWORD runningProcess = 0;
+        GetWindowThreadProcessId(running, &runningProcess);
+        AllowSetForegroundWindow(runningProcess);
         SendMessageW(running, WM_COMMAND, ID_SHOWMODEPANEL, 0);
         return 0;
     }

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <functional>
+
 enum ProfileFallback {
     InstallDefaults, // first start: the install folder's defaults
     BuiltInOn,       // console reconnect: show the icon, mode On
@@ -22,3 +24,16 @@ int RunKelvane(HINSTANCE instance, const wchar_t* arguments);
 void WaitBeforeRetry();
 
 constexpr int kMaxRetries = 30;
+
+// What a retried operation logs: failed before each retry, or only before
+// the first; succeededAfter is formatted with the number of retries.
+struct RetryLog {
+    const char* failed;
+    bool failedBeforeEachRetry;
+    const char* succeededAfter;
+    const char* gaveUp;
+};
+
+// Tries once and, while it fails, up to kMaxRetries more times with
+// WaitBeforeRetry before each. True once an attempt succeeded.
+bool RetryWithPauses(const RetryLog& log, const std::function<bool()>& attempt);

@@ -100,15 +100,30 @@ TEST(InstallSwitchTest, OnlyTheStartOfTheArgumentTextIsCompared)
 TEST_F(InstallSequenceTest, ASupportedMachineIsRegisteredAndOnlyTheCopyHearsOfIt)
 {
     CreateSetupLogCopyFolder();
-    for (uint8_t flags : {uint8_t(0x01), uint8_t(0xFF)}) {
-        SCOPED_TRACE(static_cast<int>(flags));
+    struct Case {
+        uint8_t flags;
+        bool taskThere; // an earlier installation's task, with an action of its own
+    };
+    simts::Properties fresh;
+    for (const Case& c : {Case{0x01, false}, Case{0xFF, false}, Case{0x01, true}}) {
+        SCOPED_TRACE(std::to_string(c.flags) + (c.taskThere ? " with the task already there" : ""));
         DeleteFileW(simfw::MachineFilePath().c_str());
-        SetRecord({flags, 0x01, 0x00, 0x00});
+        SetRecord({c.flags, 0x01, 0x00, 0x00});
         DeleteFileW(SetupLogCopyPath().c_str());
+        if (c.taskThere) {
+            AddFolder(kMakerPath);
+            AddFolder(kProductPath);
+            simfw::UpdateMachine([](simfw::Machine& machine) {
+                simts::WriteTask(machine, kTaskPath, {{"action.1.Path", "C:\\old\\Kelvane.exe"}, {"register.flags", "6"}});
+            });
+        }
 
         EXPECT_EQ(0, RunInstallAction(L"KvInstallAction.exe -install"));
 
         EXPECT_TRUE(Registered());
+        if (fresh.empty())
+            fresh = TaskProperties(kTaskPath);
+        EXPECT_EQ(fresh, TaskProperties(kTaskPath)) << "the task is registered whole again";
         EXPECT_EQ(Entries{kCompleted}, ReadSetupLog(SetupLogCopyPath()));
         EXPECT_EQ(Entries{}, ReadSetupLog(SetupLogPath()));
         EXPECT_EQ(0u, messageBoxes.size());

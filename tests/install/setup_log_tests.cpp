@@ -1,11 +1,15 @@
 // The setup log and its copy: where each line goes, the folders, the size
-// limit of each file, and the user-name line.
+// limit of each file, the user-name line, the bytes of a line, and links
+// planted where the logs are expected.
 #include <windows.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 
+#include "import_hook.h"
+#include "install_action.h"
 #include "install_fixture.h"
 #include "log_reader.h"
 #include "setup_log.h"
@@ -31,6 +35,95 @@ DWORD FileSize(const std::wstring& path)
 }
 
 class SetupLogTest : public InstallActionTest {};
+
+const wchar_t kPlanted[] = L"C:\\planted";
+const wchar_t kPlantedLog[] = L"C:\\planted\\KelvaneSetup.log";
+const wchar_t kVictim[] = L"C:\\planted\\victim.log";
+
+bool CopyFolderIsLink()
+{
+    DWORD attributes = GetFileAttributesW(kSetupLogCopyFolder);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Runs a host program in C:\System.sav. Wine starts it without a handle to
+// wait on, so this waits for its effect on the copy's folder.
+bool RunOnHost(const wchar_t* program, std::wstring commandLine, bool linkWanted)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessW(program, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, L"C:\\System.sav", &startup,
+                       &process)) {
+        for (HANDLE handle : {process.hProcess, process.hThread})
+            if (handle)
+                CloseHandle(handle);
+    }
+    for (int i = 0; i < 100 && CopyFolderIsLink() != linkWanted; ++i)
+        Sleep(50);
+    return CopyFolderIsLink() == linkWanted;
+}
+
+// Takes back whatever a case planted. The link goes on the host's side:
+// Wine deletes through a link, which would remove its target instead.
+void RemovePlanted()
+{
+    if (CopyFolderIsLink())
+        RunOnHost(L"Z:\\bin\\rm", L"rm Logs", false);
+    for (const wchar_t* file : {kPlantedLog, kVictim})
+        DeleteFileW(file);
+    RemoveDirectoryW(kPlanted);
+    DeleteFileW(SetupLogPath().c_str());
+    RemoveSetupLogCopyFolder();
+}
+
+struct RemovesPlanted {
+    RemovesPlanted() { RemovePlanted(); }
+    ~RemovesPlanted() { RemovePlanted(); }
+};
+
+// Answers that Wine cannot be made to give (a final path elsewhere, a failed
+// look-up, a reparse point at the log's own name), for one of the two logs.
+enum class Answer { Plain, Elsewhere, Unknown, ReparsePoint };
+Answer answer = Answer::Plain;
+const wchar_t* answeredLog = nullptr;
+ImportHook* finalPathHook = nullptr;
+ImportHook* informationHook = nullptr;
+
+DWORD OriginalFinalPath(HANDLE file, LPWSTR path, DWORD size, DWORD flags)
+{
+    return finalPathHook->Original<decltype(&GetFinalPathNameByHandleW)>()(file, path, size, flags);
+}
+
+bool IsAnsweredLog(HANDLE file)
+{
+    wchar_t path[MAX_PATH + 4];
+    DWORD length = answer == Answer::Plain ? 0 : OriginalFinalPath(file, path, ARRAYSIZE(path), 0);
+    return length > 4 && length < ARRAYSIZE(path) && lstrcmpiW(path + 4, answeredLog) == 0;
+}
+
+DWORD WINAPI AnswerFinalPath(HANDLE file, LPWSTR path, DWORD size, DWORD flags)
+{
+    const wchar_t elsewhere[] = L"\\\\?\\C:\\planted\\KelvaneSetup.log";
+    if ((answer != Answer::Elsewhere && answer != Answer::Unknown) || !IsAnsweredLog(file))
+        return OriginalFinalPath(file, path, size, flags);
+    if (answer == Answer::Unknown) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
+    }
+    if (size < ARRAYSIZE(elsewhere))
+        return ARRAYSIZE(elsewhere);
+    lstrcpyW(path, elsewhere);
+    return ARRAYSIZE(elsewhere) - 1;
+}
+
+BOOL WINAPI AnswerInformation(HANDLE file, BY_HANDLE_FILE_INFORMATION* info)
+{
+    BOOL found = informationHook->Original<decltype(&GetFileInformationByHandle)>()(file, info);
+    if (found && answer == Answer::ReparsePoint && IsAnsweredLog(file))
+        info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    return found;
+}
 
 } // namespace
 
@@ -173,5 +266,97 @@ TEST_F(SetupLogTest, UserNameLongerThan256IsCutAndNeverTheAdministrator)
         EXPECT_EQ(0, LogUserName());
 
         EXPECT_EQ(Entries{"Debug: User name is " + std::string(256, 'a') + "\n"}, ReadSetupLog(SetupLogCopyPath()));
+    }
+}
+
+TEST_F(SetupLogTest, ALineKeepsTheFormOfTextModeAppending)
+{
+    // As "a+" in text mode: one closing Ctrl+Z goes, each "\n" becomes CR LF.
+    WriteSetupLog("Install: make the folder\n");
+    for (const std::string kept : {"kept", "kept\x1A"}) {
+        std::ofstream(SetupLogPath().c_str(), std::ios::binary | std::ios::trunc) << kept << '\x1A';
+
+        EXPECT_EQ(1, WriteSetupLog("one\ntwo\r\n"));
+
+        std::string bytes = ReadFileBytes(SetupLogPath());
+        EXPECT_EQ(kept + "[", bytes.substr(0, kept.size() + 1));
+        EXPECT_EQ("one\r\ntwo\r\r\n", bytes.substr(std::min(bytes.size(), kept.size() + 22)));
+    }
+}
+
+TEST_F(SetupLogTest, PlantedLinksLeaveTheirTargetsAloneAndTheSequencesEndAsBefore)
+{
+    const std::string refused = "WriteSetupLogCopy(): No copy written, C:\\System.sav\\Logs\\KelvaneSetup.log ";
+    const std::string link = refused + "is reached through a link\n";
+    const std::string names = refused + "has 2 hard links\n";
+    const std::string unknown = refused + "could not be checked (5)\n";
+    const std::string reparse = refused + "is not a regular file\n";
+    const std::string probe = "Install: probe\n";
+    const std::string big(2 * 1024 * 1024, 'x');
+    const std::string victim = "victim\r\n";
+    const std::string untouched = "<no prefix> victim\n";
+    const Entries copied = {"Install: Custom Setup completed successfully.\n", probe};
+    const std::wstring userLog = SetupLogPath();
+    enum Plant { CopyFolderLink, CopyName, UserName, Answered };
+    struct Case {
+        const char* name;
+        Plant plant;
+        Answer answer;            // for the target, when Answered
+        const wchar_t* target;    // what must stay as it was
+        const std::string* bytes; // its content; null: it must not come to exist
+        Entries user, copy;       // the copy is not read through a link
+    };
+    const Case cases[] = {
+        {"copy folder linked to a 2 MiB log", CopyFolderLink, Answer::Plain, kPlantedLog, &big, {link, probe, link}, {}},
+        {"copy folder linked to an empty folder", CopyFolderLink, Answer::Plain, kPlantedLog, nullptr,
+         {link, probe, link}, {}},
+        {"copy with a second name outside", CopyName, Answer::Plain, kVictim, &victim, {names, probe, names},
+         {untouched}},
+        {"copy whose final path is elsewhere", Answered, Answer::Elsewhere, kSetupLogCopyPath, &victim,
+         {link, probe, link}, {untouched}},
+        {"copy whose final path is unknown", Answered, Answer::Unknown, kSetupLogCopyPath, &victim,
+         {unknown, probe, unknown}, {untouched}},
+        {"copy that is a reparse point", Answered, Answer::ReparsePoint, kSetupLogCopyPath, &victim,
+         {reparse, probe, reparse}, {untouched}},
+        {"per-user log with a second name outside", UserName, Answer::Plain, kVictim, &victim, {untouched}, copied},
+        {"per-user log whose final path is elsewhere", Answered, Answer::Elsewhere, userLog.c_str(), &victim,
+         {untouched}, copied},
+    };
+    ImportHook pathHook("kernel32.dll", "GetFinalPathNameByHandleW", reinterpret_cast<const void*>(&AnswerFinalPath));
+    ImportHook infoHook("kernel32.dll", "GetFileInformationByHandle", reinterpret_cast<const void*>(&AnswerInformation));
+    finalPathHook = &pathHook;
+    informationHook = &infoHook;
+    ASSERT_TRUE(pathHook.Installed() && infoHook.Installed());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RemovesPlanted planted;
+        CreateDirectoryW(kPlanted, nullptr);
+        CreateSetupLogCopyFolder();
+        SHCreateDirectoryExW(nullptr, userLog.substr(0, userLog.rfind(L'\\')).c_str(), nullptr);
+        if (c.bytes)
+            std::ofstream(c.target, std::ios::binary) << *c.bytes;
+        if (c.plant == CopyFolderLink) {
+            RemoveDirectoryW(kSetupLogCopyFolder);
+            ASSERT_TRUE(RunOnHost(L"Z:\\bin\\ln", L"ln -s ../planted Logs", true));
+        }
+        if (c.plant == CopyName || c.plant == UserName) {
+            ASSERT_TRUE(CreateHardLinkW(c.plant == CopyName ? kSetupLogCopyPath : userLog.c_str(), kVictim, nullptr));
+        }
+        answer = c.answer;
+        answeredLog = c.target;
+
+        EXPECT_EQ(0, RunInstallAction(L"KvInstallAction.exe -install"));
+        EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kItemClassKey));
+        EXPECT_EQ(0, RunInstallAction(L"KvInstallAction.exe -uninstall"));
+        EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kItemClassKey));
+        WriteBothSetupLogs(probe.c_str());
+        answer = Answer::Plain;
+
+        EXPECT_EQ(c.bytes != nullptr, FileExists(c.target));
+        EXPECT_TRUE(!c.bytes || ReadFileBytes(c.target) == *c.bytes) << ReadFileBytes(c.target).size() << " bytes";
+        EXPECT_EQ(c.user, ReadSetupLog(userLog));
+        if (c.plant != CopyFolderLink) {
+            EXPECT_EQ(c.copy, ReadSetupLog(SetupLogCopyPath()));
+        }
     }
 }

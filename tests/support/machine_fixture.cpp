@@ -3,13 +3,11 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include "log_reader.h"
+#include "footprint.h"
 
 void SimulatedMachineTest::SetUp()
 {
-    DeleteFileW(simfw::MachineFilePath().c_str());
-    simfw::RegisterCaslProgId();
-    DeleteDiagnosticLog();
+    ResetProductFootprint();
     ASSERT_TRUE(ThreadHasNoApartment()) << "COM was left initialised before the test";
 }
 

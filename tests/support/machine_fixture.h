@@ -1,4 +1,5 @@
-// A fresh simulated machine for every test: default record 01 01 00 00,
+// A fresh simulated machine for every test, with nothing of the product left
+// in the prefix (footprint.h): default record 01 01 00 00,
 // no injected failures, counters at zero, no diagnostic log.
 #pragma once
 

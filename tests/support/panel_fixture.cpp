@@ -17,8 +17,9 @@ void PanelTest::SetUp()
 
     modePanelState = {Off, PanelNothing, Normal, false};
     modePanelLayout = kDefaultModePanelLayout;
+    modePanelBaseLayout = kDefaultModePanelLayout;
     aboutState = {AboutNothing, Normal, Normal, {0, 0}};
-    aboutLayout = {{540, 12, 552, 24}, {536, 8, 556, 28}, {514, 12, 526, 24}, {510, 8, 530, 28}, {302, 427, 320, 445}};
+    aboutLayout = kDefaultAboutLayout;
 
     SetRecord({0x01, 0x01, 0x00, 0x00});
     ASSERT_EQ(1, InitThermalControl());

@@ -2,15 +2,22 @@
 
 #include <cstdio>
 
-namespace {
+#include "window_capture.h"
 
+namespace {
 ShellRecorder* current = nullptr;
+}
 
 BOOL WINAPI RecordNotifyIcon(DWORD message, PNOTIFYICONDATAW data)
 {
-    current->calls.push_back({message, *data});
+    HICON copy = (data->uFlags & NIF_ICON) && data->hIcon ? CopyIcon(data->hIcon) : nullptr;
+    if (copy)
+        current->copies_.push_back(copy);
+    current->calls.push_back({message, *data, copy});
     return current->failures.NextCallFails() ? FALSE : TRUE;
 }
+
+namespace {
 
 BOOL WINAPI RecordTrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner, LPTPMPARAMS)
 {
@@ -77,6 +84,41 @@ ShellRecorder::ShellRecorder()
 ShellRecorder::~ShellRecorder()
 {
     current = nullptr;
+    for (HICON copy : copies_)
+        DestroyIcon(copy);
+}
+
+namespace {
+
+void AppendPixels(HBITMAP bitmap, std::vector<uint32_t>& pixels)
+{
+    BITMAP size = {};
+    if (!bitmap || !GetObjectW(bitmap, sizeof(size), &size))
+        return;
+    BITMAPINFO info = TopDownBitmapInfo(size.bmWidth, size.bmHeight);
+    std::vector<uint32_t> rows(static_cast<size_t>(size.bmWidth) * size.bmHeight);
+    HDC screen = GetDC(nullptr);
+    GetDIBits(screen, bitmap, 0, size.bmHeight, rows.data(), &info, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    pixels.push_back(static_cast<uint32_t>(size.bmWidth) << 16 | static_cast<uint32_t>(size.bmHeight));
+    pixels.insert(pixels.end(), rows.begin(), rows.end());
+}
+
+} // namespace
+
+std::vector<uint32_t> IconPixels(HICON icon)
+{
+    std::vector<uint32_t> pixels;
+    ICONINFO info = {};
+    if (!icon || !GetIconInfo(icon, &info))
+        return pixels;
+    AppendPixels(info.hbmColor, pixels);
+    AppendPixels(info.hbmMask, pixels);
+    if (info.hbmColor)
+        DeleteObject(info.hbmColor);
+    if (info.hbmMask)
+        DeleteObject(info.hbmMask);
+    return pixels;
 }
 
 std::vector<std::string> ShellRecorder::Described() const

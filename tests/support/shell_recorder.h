@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,8 @@
 struct NotifyCall {
     DWORD message;
     NOTIFYICONDATAW data;
+    // A copy of the icon handed over (the program destroys its own at once).
+    HICON icon;
     std::string Describe() const; // "NIM_ADD flags 0x87 tip 'Vorn Kelvane - On' icon"
 };
 
@@ -30,6 +33,10 @@ struct TrackedMenu {
     std::vector<MenuItem> items;
 };
 
+// An icon's pictures (colour, then mask) as 32-bit pixels, for comparing
+// two icons by what they show.
+std::vector<uint32_t> IconPixels(HICON icon);
+
 class ShellRecorder {
 public:
     ShellRecorder();
@@ -45,6 +52,8 @@ public:
     std::vector<std::string> Described() const;
 
 private:
+    friend BOOL WINAPI RecordNotifyIcon(DWORD, PNOTIFYICONDATAW);
+    std::vector<HICON> copies_;
     ImportHook notifyHook_;
     ImportHook trackHook_;
 };

@@ -58,13 +58,16 @@ const std::vector<StringCapacity>& ShippedStrings()
         {IDS_ABOUT_DESCRIPTION, 500}, {IDS_ABOUT_ON_TEXT, 500}, {IDS_ABOUT_OFF_TEXT, 500},
         {IDS_ABOUT_AUTO_TEXT, 500}, {IDS_ABOUT_IDLE_ICON_TEXT, 500},
         {IDS_VERSION, 100}, {IDS_FONT_FACE, 100},
+        {IDS_MINIMIZE_BUTTON, 100}, {IDS_CLOSE_BUTTON, 100},
+        {IDS_ACTION_PRESS, 100}, {IDS_ACTION_CHECK, 100}, {IDS_ACTION_UNCHECK, 100}, {IDS_ACTION_JUMP, 100},
     };
     return strings;
 }
 
 const std::vector<ShippedPicture>& ShippedPictures()
 {
-    // In the order the controller window loads them, then the three it never loads.
+    // In the order the controller window loads them, then the three it never
+    // loads, then the double-size set.
     static const std::vector<ShippedPicture> pictures = {
         {IDP_PANEL_BACKGROUND, 150, 130, true},
         {IDP_RADIO_SELECTED, 16, 16, true},
@@ -81,6 +84,19 @@ const std::vector<ShippedPicture>& ShippedPictures()
         {IDP_NOTEBOOK_STATIONARY, 183, 121, false},
         {IDP_NOTEBOOK_MOBILE, 183, 121, false},
         {IDP_NOTEBOOK_BOTH, 183, 121, false},
+        // The twelve drawn ones again at double size, for scales above 125 %.
+        {IDP_PANEL_BACKGROUND_2X, 300, 260, true},
+        {IDP_RADIO_SELECTED_2X, 32, 32, true},
+        {IDP_RADIO_UNSELECTED_2X, 32, 32, true},
+        {IDP_ABOUT_BACKGROUND_2X, 1148, 916, true},
+        {IDP_CHECKBOX_CHECKED_2X, 36, 36, true},
+        {IDP_CHECKBOX_UNCHECKED_2X, 40, 40, true},
+        {IDP_CLOSE_NORMAL_2X, 24, 24, true},
+        {IDP_CLOSE_PRESSED_2X, 24, 24, true},
+        {IDP_CLOSE_HOVER_2X, 24, 24, true},
+        {IDP_MINIMIZE_NORMAL_2X, 24, 8, true},
+        {IDP_MINIMIZE_PRESSED_2X, 24, 8, true},
+        {IDP_MINIMIZE_HOVER_2X, 24, 8, true},
     };
     return pictures;
 }

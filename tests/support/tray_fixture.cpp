@@ -1,8 +1,11 @@
 #include "tray_fixture.h"
 
 #include <windows.h>
+#include <shlobj.h>
 
+#include <cstdlib>
 #include <fstream>
+#include <string>
 
 #include "app_state.h"
 #include "cooling_mode.h"
@@ -37,6 +40,12 @@ void TrayTest::TearDown()
     SimulatedMachineTest::TearDown();
 }
 
+bool ExpectedRightToLeft()
+{
+    const char* reading = std::getenv("KV_READING");
+    return reading && std::string(reading) == "rtl";
+}
+
 std::wstring SettingsFilePath()
 {
     wchar_t path[MAX_PATH];
@@ -47,6 +56,16 @@ void WriteSettingsFile(const std::string& bytes)
 {
     EnsureDataFolder();
     std::ofstream file(SettingsFilePath().c_str(), std::ios::binary | std::ios::trunc);
+    file << bytes;
+}
+
+void WriteDefaultSettingsFile(const std::string& bytes)
+{
+    wchar_t folder[MAX_PATH] = L"";
+    SHGetSpecialFolderPathW(nullptr, folder, CSIDL_PROGRAM_FILES, FALSE);
+    const std::wstring product = std::wstring(folder) + L"\\Quellmark\\Vorn Kelvane";
+    SHCreateDirectoryExW(nullptr, product.c_str(), nullptr);
+    std::ofstream file((product + L"\\Kelvane.ini").c_str(), std::ios::binary | std::ios::trunc);
     file << bytes;
 }
 

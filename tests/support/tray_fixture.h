@@ -16,6 +16,13 @@ protected:
 std::wstring SettingsFilePath();
 void WriteSettingsFile(const std::string& bytes);
 std::string ReadSettingsFile();
+// The read-only default beside the installed program.
+void WriteDefaultSettingsFile(const std::string& bytes);
+
+// Whether the run's user interface reads right to left: CTest sets
+// KV_READING=rtl beside an Arabic or Hebrew LANG; any other run expects
+// left to right.
+bool ExpectedRightToLeft();
 
 // How often the program's retry pause ran (the test program's pause is 1 ms).
 extern int retryWaits;

@@ -2,9 +2,22 @@
 
 #include "scoped_gdi.h"
 
-Capture CaptureWindow(HWND window)
+BITMAPINFO TopDownBitmapInfo(int width, int height)
 {
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return info;
+}
+
+Capture CaptureWindow(HWND window, bool repaintFirst)
+{
+    if (repaintFirst)
+        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
     Capture capture;
     RECT client;
     GetClientRect(window, &client);
@@ -12,13 +25,7 @@ Capture CaptureWindow(HWND window)
     capture.height = client.bottom;
     capture.pixels.resize(static_cast<size_t>(capture.width) * capture.height);
 
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = capture.width;
-    info.bmiHeader.biHeight = -capture.height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO info = TopDownBitmapInfo(capture.width, capture.height);
     void* bits = nullptr;
     ScopedWindowDc source(window);
     HDC memory = CreateCompatibleDC(source.Get());

@@ -14,8 +14,12 @@ struct Capture {
     uint32_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
 };
 
-// Repaints the window and copies its client area.
-Capture CaptureWindow(HWND window);
+// A top-down 32-bit bitmap of this size, for reading pixels back.
+BITMAPINFO TopDownBitmapInfo(int width, int height);
+
+// Repaints the window and copies its client area; without the repaint it
+// copies what the window's own paints left there.
+Capture CaptureWindow(HWND window, bool repaintFirst = true);
 
 // Pumps this thread's messages (posted ones included) for a while.
 void PumpMessages(DWORD milliseconds = 0);

@@ -31,12 +31,16 @@ BG_BOTTOM = rgb("141A24")
 # ---------------------------------------------------------------- canvas
 
 class Canvas:
-    """Premultiplied RGBA floats, row-major."""
+    """Premultiplied RGBA floats, row-major. Shapes are given in the
+    picture's own units; at scale 2 the canvas holds twice the pixels each
+    way and draws the same picture sharper, for displays above 125 %."""
+
+    scale = 1
 
     def __init__(self, width, height, fill=(0.0, 0.0, 0.0, 0.0)):
-        self.width, self.height = width, height
+        self.width, self.height = width * Canvas.scale, height * Canvas.scale
         r, g, b, a = fill
-        self.px = [[r * a, g * a, b * a, a] for _ in range(width * height)]
+        self.px = [[r * a, g * a, b * a, a] for _ in range(self.width * self.height)]
 
     def blend(self, x, y, colour, coverage):
         r, g, b, a = colour
@@ -52,17 +56,18 @@ class Canvas:
 
     def shape(self, sdf, paint, bbox=None, opacity=1.0):
         """Fills where sdf(x, y) < 0; paint is a colour or f(x, y) -> colour.
-        Coverage of a pixel is 0.5 - distance at its centre, clamped."""
-        x0, y0, x1, y1 = bbox if bbox else (0, 0, self.width, self.height)
+        Coverage of a pixel is 0.5 - distance at its centre in pixels, clamped."""
+        s = Canvas.scale
+        x0, y0, x1, y1 = [v * s for v in bbox] if bbox else (0, 0, self.width, self.height)
         x0, y0 = max(0, int(math.floor(x0)) - 1), max(0, int(math.floor(y0)) - 1)
         x1 = min(self.width, int(math.ceil(x1)) + 1)
         y1 = min(self.height, int(math.ceil(y1)) + 1)
         solid = not callable(paint)
         for y in range(y0, y1):
-            cy = y + 0.5
+            cy = (y + 0.5) / s
             for x in range(x0, x1):
-                cx = x + 0.5
-                d = sdf(cx, cy)
+                cx = (x + 0.5) / s
+                d = sdf(cx, cy) * s
                 if d >= 0.5:
                     continue
                 cov = 1.0 if d <= -0.5 else 0.5 - d
@@ -456,6 +461,9 @@ ICONS = [
     (105, "mode_auto.ico", "auto"),
 ]
 
+def large_name(name):
+    return name.replace(".png", "_2x.png")
+
 def write(path, data):
     with open(path, "wb") as f:
         f.write(data)
@@ -465,6 +473,11 @@ def main():
     for _, name, draw, opaque in PNGS:
         if draw is not None:
             write(os.path.join(out, name), png_bytes(draw(), opaque))
+    # The twelve pictures the windows draw, again at double size.
+    Canvas.scale = 2
+    for _, name, draw, opaque in PNGS[:12]:
+        write(os.path.join(out, large_name(name)), png_bytes(draw(), opaque))
+    Canvas.scale = 1
     for _, name, kind in ICONS:
         sizes = [16, 20, 24, 32, 40, 48] + ([256] if kind == "on" else [])
         write(os.path.join(out, name), ico_bytes([(n, icon_image(kind, n)) for n in sizes]))

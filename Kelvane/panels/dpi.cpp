@@ -1,0 +1,48 @@
+#include "dpi.h"
+
+#include "scoped_gdi.h"
+
+namespace {
+
+using GetDpiForWindowCall = UINT(WINAPI*)(HWND);
+using GetDpiForMonitorCall = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+constexpr int kEffectiveDpi = 0; // MDT_EFFECTIVE_DPI
+
+UINT SystemDpi()
+{
+    ScopedWindowDc screen(nullptr);
+    const int dpi = screen.Get() ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 0;
+    return dpi > 0 ? static_cast<UINT>(dpi) : kBaseDpi;
+}
+
+// Windows 8.1 knows the monitor's scale only through shcore.dll.
+UINT MonitorDpi(HMONITOR monitor)
+{
+    static const HMODULE shcore = LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    static const auto getDpiForMonitor =
+        shcore ? reinterpret_cast<GetDpiForMonitorCall>(
+                     reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor")))
+               : nullptr;
+    UINT x = 0, y = 0;
+    if (monitor && getDpiForMonitor && SUCCEEDED(getDpiForMonitor(monitor, kEffectiveDpi, &x, &y)) && y > 0)
+        return y;
+    return SystemDpi();
+}
+
+} // namespace
+
+UINT DpiForWindow(HWND window)
+{
+    static const auto getDpiForWindow = FindSystemFunction<GetDpiForWindowCall>(L"user32.dll", "GetDpiForWindow");
+    if (getDpiForWindow) {
+        const UINT dpi = getDpiForWindow(window);
+        if (dpi > 0)
+            return dpi;
+    }
+    return MonitorDpi(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST));
+}
+
+UINT DpiForPoint(POINT point)
+{
+    return MonitorDpi(MonitorFromPoint(point, MONITOR_DEFAULTTOPRIMARY));
+}
