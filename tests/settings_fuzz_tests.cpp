@@ -2,14 +2,12 @@
 // ReadDefaultProfile, against a small model of the reading rules. A failure
 // names its seed; KV_FUZZ_SEED=N KV_FUZZ_CASES=1 replays that one file.
 #include <windows.h>
-#include <shlobj.h>
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 
 #include "settings_file.h"
@@ -130,39 +128,8 @@ std::string Excerpt(const std::string& bytes)
     return shown + (bytes.size() > 300 ? "..." : "") + " (" + std::to_string(bytes.size()) + " bytes)";
 }
 
-void WriteBytes(const std::wstring& path, const std::string& bytes)
-{
-    std::ofstream file(path.c_str(), std::ios::binary | std::ios::trunc);
-    file << bytes;
-}
-
-std::wstring DefaultProfilePath()
-{
-    wchar_t path[MAX_PATH] = L"";
-    SHGetSpecialFolderPathW(nullptr, path, CSIDL_PROGRAM_FILES, FALSE);
-    return std::wstring(path) + L"\\Quellmark\\Vorn Kelvane\\Kelvane.ini";
-}
-
 class SettingsFuzzTest : public TrayTest {
 protected:
-    void SetUp() override
-    {
-        TrayTest::SetUp();
-        std::wstring folder = DefaultProfilePath();
-        folder.resize(folder.rfind(L'\\'));
-        SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-    }
-    void TearDown() override
-    {
-        std::wstring path = DefaultProfilePath();
-        DeleteFileW(path.c_str());
-        path.resize(path.rfind(L'\\'));
-        RemoveDirectoryW(path.c_str());
-        path.resize(path.rfind(L'\\'));
-        RemoveDirectoryW(path.c_str());
-        TrayTest::TearDown();
-    }
-
     // Both readers on one file; false (with the seed printed) on a disagreement.
     static bool ReadersAgree(uint64_t seed, const std::string& bytes)
     {
@@ -173,7 +140,7 @@ protected:
         EXPECT_EQ(1, opened) << "seed " << seed;
         EXPECT_EQ(Describe(expected), Describe(read)) << "ReadProfile, seed " << seed << ": " << Excerpt(bytes);
 
-        WriteBytes(DefaultProfilePath(), bytes);
+        WriteDefaultSettingsFile(bytes);
         Profile defaults = {7, 7};
         ReadDefaultProfile(defaults);
         Profile expectedDefaults = Model(bytes, {1, 1});
