@@ -114,7 +114,7 @@ void RemoveControlPanelRegistration()
         L"CLSID\\" KV_ITEM_CLSID L"\\Shell\\Open\\Command",
         L"CLSID\\" KV_ITEM_CLSID L"\\Shell\\Open",
         L"CLSID\\" KV_ITEM_CLSID L"\\Shell",
-        L"CLSID\\" KV_ITEM_CLSID,
+        (L"CLSID\\" KV_ITEM_CLSID),
     };
     for (const wchar_t* subkey : kClassKeys)
         RegDeleteKeyExW(HKEY_CLASSES_ROOT, subkey, kAccess, 0);

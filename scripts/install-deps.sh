@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake make g++-mingw-w64-i686 googletest wine wine32:i386 wine64
-          xvfb xdotool x11-utils imagemagick locales wixl msitools)
+          xvfb xdotool x11-utils imagemagick locales wixl msitools
+          clang lld llvm)
 
 missing=()
 for package in "${packages[@]}"; do

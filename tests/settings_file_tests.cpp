@@ -74,9 +74,14 @@ TEST_F(SettingsFileTest, EmptyOrMissingFile)
     EXPECT_EQ("1: autostart -1, mode -1", Read(""));
 
     DeleteFileW(SettingsFilePath().c_str());
+    DeleteDiagnosticLog();
+    const std::wstring folder = SettingsFilePath().substr(0, SettingsFilePath().rfind(L'\\'));
+    RemoveDirectoryW(folder.c_str());
+    ASSERT_FALSE(FileExists(folder));
     Profile profile = {7, 7};
     EXPECT_EQ(0, ReadProfile(profile));
     EXPECT_EQ("autostart -1, mode -1", Describe(profile));
+    EXPECT_TRUE(FileExists(folder)) << "a first start finds its folder made";
 }
 
 TEST_F(SettingsFileTest, LongLinesAreReadInPiecesOf99Bytes)

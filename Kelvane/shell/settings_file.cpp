@@ -31,14 +31,16 @@ int ReadProfile(Profile& profile)
 {
     profile.autostart = -1;
     profile.mode = -1;
-    EnsureDataFolder();
 
+    // Every start reads the file; only one that cannot open it needs the
+    // folders made (where the file opens, they exist), so the folder
+    // look-ups stay off the usual start-up.
     wchar_t path[MAX_PATH];
-    if (!GetDataFilePath(path, L"Kelvane.ini"))
+    ScopedStdioFile file(GetDataFilePath(path, L"Kelvane.ini") ? _wfopen(path, L"rt") : nullptr);
+    if (!file) {
+        EnsureDataFolder();
         return 0;
-    ScopedStdioFile file(_wfopen(path, L"rt"));
-    if (!file)
-        return 0;
+    }
     ReadProfileLines(file.Get(), profile);
     return 1;
 }
