@@ -18,7 +18,7 @@ build=${KV_BUILD_DIR:-$root/build}
 pictures="
 01-panel.png              150x130+0+0      150  mode-panel.png
 04-about.png              572x458+226+155  572  about-window.png
-06-context-menu.png       400x200+0+0      400  context-menu.png
+06-context-menu.png       260x110+0+0      260  context-menu.png
 "
 # Once the session makes them (display scale, high contrast, right to left):
 # 150/01-panel.png        225x195+0+0      225  mode-panel-150.png
