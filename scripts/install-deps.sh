@@ -3,7 +3,7 @@
 # Only what is missing is installed.
 set -euo pipefail
 
-packages=(cmake make g++-mingw-w64-i686 googletest wine wine32:i386 wine64
+packages=(cmake make g++-mingw-w64-i686 googletest wine wine32:i386 wine64 python3
           xvfb xdotool x11-utils imagemagick locales wixl msitools
           clang lld llvm)
 
