@@ -127,8 +127,7 @@ void OnCreate(HWND window)
 
     const UINT dpi = DpiForWindow(window);
     ComputeModePanelLayout(MeasureWidestLabel(window, dpi), modePanelBaseLayout);
-    // Made topmost already: only the size can change here.
-    LayOutPanel(window, dpi, SWP_NOZORDER);
+    LayOutPanel(window, dpi, 0);
 
     PlaceNearNotificationIcon(app.controllerWindow, window);
     ShowWindow(window, SW_SHOWNORMAL);
@@ -373,7 +372,7 @@ HWND CreateModePanel(HWND owner)
 {
     RECT frame = {0, 0, 150, 130};
     AdjustWindowRectEx(&frame, kPanelStyle, FALSE, kPanelExStyle);
-    return CreateWindowExW(kPanelExStyle | WS_EX_TOPMOST, kModePanelClass, nullptr, kPanelStyle, CW_USEDEFAULT, 0,
+    return CreateWindowExW(kPanelExStyle, kModePanelClass, nullptr, kPanelStyle, CW_USEDEFAULT, 0,
                            frame.right - frame.left, frame.bottom - frame.top, owner, nullptr, app.instance, nullptr);
 }
 
