@@ -3,6 +3,7 @@
 // it paints, and its life cycle under the controller.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -101,6 +102,30 @@ UINT WINAPI RecordAlign(HDC dc, UINT alignment)
 {
     alignments.push_back(alignment);
     return alignHook->Original<decltype(&SetTextAlign)>()(dc, alignment);
+}
+
+// Fonts the panel code makes and has not deleted yet.
+std::vector<HFONT> fontsLive;
+int fontsMade = 0;
+ImportHook* fontHook = nullptr;
+ImportHook* deleteHook = nullptr;
+
+HFONT WINAPI CountedCreateFont(int height, int width, int escapement, int orientation, int weight, DWORD italic,
+                               DWORD underline, DWORD strikeOut, DWORD charSet, DWORD precision, DWORD clip,
+                               DWORD quality, DWORD pitch, LPCWSTR face)
+{
+    HFONT font = fontHook->Original<decltype(&CreateFontW)>()(height, width, escapement, orientation, weight, italic,
+                                                              underline, strikeOut, charSet, precision, clip,
+                                                              quality, pitch, face);
+    ++fontsMade;
+    fontsLive.push_back(font);
+    return font;
+}
+
+BOOL WINAPI CountedDeleteObject(HGDIOBJ object)
+{
+    fontsLive.erase(std::remove(fontsLive.begin(), fontsLive.end(), object), fontsLive.end());
+    return deleteHook->Original<decltype(&DeleteObject)>()(object);
 }
 
 class ModePanelTest : public PanelTest {
@@ -336,6 +361,26 @@ TEST_F(ModePanelTest, LinkLooks)
 
     EXPECT_EQ(nullptr, app.aboutWindow) << "released off the link";
     EXPECT_EQ(PanelNothing, modePanelState.pressTarget);
+}
+
+TEST_F(ModePanelTest, FontsAreMadeOncePerPanelAndGoWithIt)
+{
+    ImportHook create("gdi32.dll", "CreateFontW", reinterpret_cast<const void*>(&CountedCreateFont));
+    ImportHook remove("gdi32.dll", "DeleteObject", reinterpret_cast<const void*>(&CountedDeleteObject));
+    fontHook = &create;
+    deleteHook = &remove;
+    fontsLive.clear();
+    fontsMade = 0;
+
+    HWND panel = OpenPanel();
+    EXPECT_EQ(3, fontsMade) << "labels, link, underlined link";
+    Move(panel, 75, 108);
+    UpdateWindow(panel);
+    RedrawWindow(panel, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    EXPECT_EQ(Hover, modePanelState.linkLook);
+    EXPECT_EQ(3, fontsMade) << "the paints made fonts";
+    DestroyWindow(panel);
+    EXPECT_EQ(0u, fontsLive.size()) << "fonts left after the panel is gone";
 }
 
 TEST_F(ModePanelTest, LinkOpensTheAboutWindowAndThePanelAsksToClose)

@@ -18,11 +18,7 @@ UINT SystemDpi()
 // Windows 8.1 knows the monitor's scale only through shcore.dll.
 UINT MonitorDpi(HMONITOR monitor)
 {
-    static const HMODULE shcore = LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    static const auto getDpiForMonitor =
-        shcore ? reinterpret_cast<GetDpiForMonitorCall>(
-                     reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor")))
-               : nullptr;
+    static const auto getDpiForMonitor = LoadSystemFunction<GetDpiForMonitorCall>(L"shcore.dll", "GetDpiForMonitor");
     UINT x = 0, y = 0;
     if (monitor && getDpiForMonitor && SUCCEEDED(getDpiForMonitor(monitor, kEffectiveDpi, &x, &y)) && y > 0)
         return y;

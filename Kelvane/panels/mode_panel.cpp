@@ -37,6 +37,33 @@ struct ModePanelStrings {
 };
 ModePanelStrings panelStrings;
 
+// Made when the panel is laid out for a DPI and kept until it is gone, so
+// that a paint makes no font.
+struct ModePanelFonts {
+    ScopedFont labels;    // 16 px
+    ScopedFont link;      // 14 px
+    ScopedFont linkHover; // 14 px, underlined
+    UINT dpi;
+};
+ModePanelFonts panelFonts;
+
+void MakePanelFonts(UINT dpi)
+{
+    if (panelFonts.labels && panelFonts.dpi == dpi)
+        return;
+    panelFonts.labels = ScopedFont(CreateUiFont(ScaleForDpi(16, dpi), FW_NORMAL, FALSE));
+    panelFonts.link = ScopedFont(CreateUiFont(ScaleForDpi(14, dpi), FW_NORMAL, FALSE));
+    panelFonts.linkHover = ScopedFont(CreateUiFont(ScaleForDpi(14, dpi), FW_NORMAL, TRUE));
+    panelFonts.dpi = dpi;
+}
+
+void DeletePanelFonts()
+{
+    panelFonts.labels.Reset();
+    panelFonts.link.Reset();
+    panelFonts.linkHover.Reset();
+}
+
 void InvalidateRadios(HWND window)
 {
     InvalidateRect(window, &modePanelLayout.onRadio, FALSE);
@@ -72,8 +99,8 @@ int RadioOf(KelvaneMode mode)
 int MeasureWidestLabel(HWND window, UINT dpi)
 {
     ScopedWindowDc dc(window);
-    ScopedFont font(CreateUiFont(ScaleForDpi(16, dpi), FW_NORMAL, FALSE));
-    ScopedSelection selection(dc.Get(), font.Get());
+    MakePanelFonts(dpi);
+    ScopedSelection selection(dc.Get(), panelFonts.labels.Get());
     int on = TextWidth(dc.Get(), panelStrings.on);
     int off = TextWidth(dc.Get(), panelStrings.off);
     return MulDiv(on > off ? on : off, static_cast<int>(kBaseDpi), static_cast<int>(dpi));
@@ -83,6 +110,7 @@ int MeasureWidestLabel(HWND window, UINT dpi)
 void LayOutPanel(HWND window, UINT dpi, UINT flags)
 {
     modePanelLayout = ScaleModePanelLayout(modePanelBaseLayout, dpi);
+    MakePanelFonts(dpi);
     RECT frame = {0, 0, modePanelLayout.width, modePanelLayout.height};
     AdjustWindowRectEx(&frame, kPanelStyle, FALSE, kPanelExStyle);
     SetWindowPos(window, HWND_TOPMOST, frame.left, frame.top, frame.right, frame.bottom, flags);
@@ -127,8 +155,7 @@ void DrawLink(HDC dc)
 {
     const ModePanelLayout& layout = modePanelLayout;
     const bool hover = modePanelState.linkLook == Hover;
-    ScopedFont font(CreateUiFont(ScaleForDpi(14, layout.dpi), FW_NORMAL, hover));
-    ScopedSelection selection(dc, font.Get());
+    ScopedSelection selection(dc, hover ? panelFonts.linkHover.Get() : panelFonts.link.Get());
     SetTextColor(dc, LookColour(modePanelState.linkLook == Normal ? kLinkColour : kLinkActiveColour, COLOR_HOTLIGHT));
     TextOutW(dc, layout.aboutAnchor.x, layout.aboutAnchor.y, panelStrings.about, lstrlenW(panelStrings.about));
 }
@@ -157,15 +184,13 @@ void OnPaint(HWND window)
         UINT previousAlign = SetTextAlign(dc, IsRightToLeftUi() ? TA_CENTER | TA_RTLREADING : TA_CENTER);
         SetBkMode(dc, TRANSPARENT);
         {
-            ScopedFont labels(CreateUiFont(ScaleForDpi(16, dpi), FW_NORMAL, FALSE));
-            ScopedSelection selection(dc, labels.Get());
+            ScopedSelection selection(dc, panelFonts.labels.Get());
             SetTextColor(dc, LookColour(kLabelColour, COLOR_WINDOWTEXT));
             TextOutW(dc, layout.onAnchor.x, layout.onAnchor.y, panelStrings.on, lstrlenW(panelStrings.on));
             TextOutW(dc, layout.offAnchor.x, layout.offAnchor.y, panelStrings.off, lstrlenW(panelStrings.off));
         }
         {
-            ScopedFont measure(CreateUiFont(ScaleForDpi(14, dpi), FW_NORMAL, FALSE));
-            ScopedSelection selection(dc, measure.Get());
+            ScopedSelection selection(dc, panelFonts.link.Get());
             const int width = background.right - background.left;
             const int textWidth = TextWidth(dc, panelStrings.about);
             layout.link.left = width / 2 - textWidth / 2;
@@ -421,6 +446,7 @@ LRESULT CALLBACK ModePanelProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 
     case WM_NCDESTROY:
         EndAccess(modePanelAccess);
+        DeletePanelFonts();
         break;
 
     case WM_TIMER:

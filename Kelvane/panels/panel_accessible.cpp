@@ -7,6 +7,7 @@
 #include "about_window.h"
 #include "app_state.h"
 #include "cooling_mode.h"
+#include "dpi.h"
 #include "mode_panel.h"
 #include "resource_ids.h"
 #include "scoped_com.h"
@@ -500,9 +501,35 @@ void NotifyElementState(HWND window, int element)
     NotifyWinEvent(EVENT_OBJECT_STATECHANGE, window, OBJID_CLIENT, element);
 }
 
+namespace {
+
+using CreateStdAccessibleObjectCall = HRESULT(WINAPI*)(HWND, LONG, REFIID, void**);
+using LresultFromObjectCall = LRESULT(WINAPI*)(REFIID, WPARAM, LPUNKNOWN);
+
+struct OleaccCalls {
+    CreateStdAccessibleObjectCall createStdAccessibleObject;
+    LresultFromObjectCall lresultFromObject;
+};
+
+// oleacc.dll is loaded when a client first asks for an object, not at every
+// start of the program.
+const OleaccCalls& Oleacc()
+{
+    static const OleaccCalls calls = {
+        LoadSystemFunction<CreateStdAccessibleObjectCall>(L"oleacc.dll", "CreateStdAccessibleObject"),
+        LoadSystemFunction<LresultFromObjectCall>(L"oleacc.dll", "LresultFromObject"),
+    };
+    return calls;
+}
+
+} // namespace
+
 LRESULT AnswerGetObject(HWND window, const DrawnWindow& drawn, WPARAM wParam, LPARAM lParam)
 {
     if (static_cast<LONG>(lParam) != OBJID_CLIENT)
+        return DefWindowProcW(window, WM_GETOBJECT, wParam, lParam);
+    const OleaccCalls& oleacc = Oleacc();
+    if (!oleacc.createStdAccessibleObject || !oleacc.lresultFromObject)
         return DefWindowProcW(window, WM_GETOBJECT, wParam, lParam);
     // The handed-out objects are reached through COM for as long as the
     // window lives, so the window keeps this thread in an apartment till then.
@@ -514,13 +541,13 @@ LRESULT AnswerGetObject(HWND window, const DrawnWindow& drawn, WPARAM wParam, LP
         drawn.state->inApartment = SUCCEEDED(entered);
     }
     ComPtr<IAccessible> proxy;
-    if (FAILED(CreateStdAccessibleObject(window, OBJID_CLIENT, IID_IAccessible, proxy.PutVoid())))
+    if (FAILED(oleacc.createStdAccessibleObject(window, OBJID_CLIENT, IID_IAccessible, proxy.PutVoid())))
         return DefWindowProcW(window, WM_GETOBJECT, wParam, lParam);
     ComPtr<IAccessible> object(new (std::nothrow) DrawnAccessible(window, drawn, proxy.Get()));
     if (!object)
         return DefWindowProcW(window, WM_GETOBJECT, wParam, lParam);
     proxy.Detach();
-    return LresultFromObject(IID_IAccessible, wParam, object.Get());
+    return oleacc.lresultFromObject(IID_IAccessible, wParam, object.Get());
 }
 
 void EndAccess(const DrawnWindow& drawn)

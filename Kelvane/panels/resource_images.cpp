@@ -3,6 +3,7 @@
 #include <objidl.h>
 
 #include <cstring>
+#include <utility>
 
 #include "app_state.h"
 #include "dpi.h"
@@ -24,44 +25,45 @@ const WORD kLargeImageResourceIds[kImageRoleCount] = {
 
 namespace {
 
-// The decoded picture copied into a bitmap of its own, so that nothing of
-// it reads the stream or the memory block after they are gone.
-Gdiplus::Image* CopyIntoOwnBitmap(Gdiplus::Image& decoded)
-{
-    const UINT width = decoded.GetWidth();
-    const UINT height = decoded.GetHeight();
-    auto* copy = new Gdiplus::Bitmap(static_cast<INT>(width), static_cast<INT>(height), PixelFormat32bppARGB);
-    if (copy->GetLastStatus() == Gdiplus::Ok) {
-        Gdiplus::Graphics canvas(copy);
-        canvas.SetCompositingMode(Gdiplus::CompositingModeSourceCopy);
-        canvas.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
-        canvas.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
-        if (canvas.DrawImage(&decoded, 0, 0, static_cast<INT>(width), static_cast<INT>(height)) == Gdiplus::Ok)
-            return copy;
+// GDI+ may read a picture decoded from a stream again at any later draw, so
+// the stream, and the memory block it frees on its last release, live as
+// long as the picture: a base class, made before the picture and released
+// after it.
+struct PictureBytes {
+    ComPtr<IStream> stream;
+};
+
+class ResourcePicture : private PictureBytes, public Gdiplus::Bitmap {
+public:
+    explicit ResourcePicture(ComPtr<IStream> bytes) : PictureBytes{std::move(bytes)}, Gdiplus::Bitmap(stream.Get())
+    {
     }
-    delete copy;
-    return nullptr;
-}
+};
 
 Gdiplus::Image* DecodeFromMemory(const void* bytes, DWORD size)
 {
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
     if (!block)
         return nullptr;
-
-    Gdiplus::Image* image = nullptr;
-    if (void* target = GlobalLock(block)) {
-        std::memcpy(target, bytes, size);
-        GlobalUnlock(block);
-
-        ComPtr<IStream> stream;
-        if (SUCCEEDED(CreateStreamOnHGlobal(block, FALSE, stream.Put()))) {
-            Gdiplus::Image decoded(stream.Get());
-            if (decoded.GetLastStatus() == Gdiplus::Ok)
-                image = CopyIntoOwnBitmap(decoded);
-        }
+    void* target = GlobalLock(block);
+    if (!target) {
+        GlobalFree(block);
+        return nullptr;
     }
-    GlobalFree(block);
+    std::memcpy(target, bytes, size);
+    GlobalUnlock(block);
+
+    ComPtr<IStream> stream;
+    if (FAILED(CreateStreamOnHGlobal(block, TRUE, stream.Put()))) {
+        GlobalFree(block);
+        return nullptr;
+    }
+    // The stream owns the block from here on.
+    auto* image = new ResourcePicture(std::move(stream));
+    if (image->GetLastStatus() != Gdiplus::Ok) {
+        delete image;
+        return nullptr;
+    }
     return image;
 }
 
