@@ -67,9 +67,16 @@ start_wine() {
     # Without a window manager Wine waits about 2 s for every hide or destroy
     # of a managed window; unmanaged windows skip the wait. A person's own
     # display has a window manager, and typed keys reach only managed windows.
+    # The session's own processes (the desktop and its notification area,
+    # which wineboot starts) read the value when they start: after a change
+    # they start again.
     local managed=N
     [ -n "${KV_DISPLAY:-}" ] && managed=Y
-    kv_set_managed "$managed"
+    if ! timeout 60 wine reg query 'HKCU\Software\Wine\X11 Driver' /v Managed 2>/dev/null | grep -q "REG_SZ *$managed"; then
+        kv_set_managed "$managed"
+        timeout 30 wineserver -k || true
+        wineserver -p60
+    fi
 
     # Registered on every run, so that the prefix follows the build. This also
     # brings up the session's own processes before the first test.
