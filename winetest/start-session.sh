@@ -35,12 +35,19 @@ start_display() {
 # Wine takes the user's UI language from the locale, and only from a glibc
 # locale that exists: the language tests get theirs from this folder
 # (LOCPATH), so that the machine's own locales do not matter.
+# They are made side by side; localedef may warn and still make the locale,
+# so what counts is the file it leaves.
 make_locales() {
-    local dir="$winetest_dir/locales"
+    local dir="$winetest_dir/locales" name
+    local names=(de_DE he_IL ar_SA pt_BR pt_PT zh_TW en_US ja_JP zh_CN ko_KR)
     mkdir -p "$dir"
-    for name in de_DE he_IL ar_SA pt_BR pt_PT zh_TW en_US ja_JP zh_CN ko_KR; do
+    for name in "${names[@]}"; do
         [ -f "$dir/$name.UTF-8/LC_MESSAGES/SYS_LC_MESSAGES" ] ||
-            localedef -i "$name" -f UTF-8 "$dir/$name.UTF-8" || [ -f "$dir/$name.UTF-8/LC_MESSAGES/SYS_LC_MESSAGES" ]
+            localedef -i "$name" -f UTF-8 "$dir/$name.UTF-8" &
+    done
+    wait
+    for name in "${names[@]}"; do
+        [ -f "$dir/$name.UTF-8/LC_MESSAGES/SYS_LC_MESSAGES" ] || { echo "no locale $name"; return 1; }
     done
 }
 
