@@ -52,31 +52,24 @@ void CALLBACK EndTheMenuByHand(HWND, UINT, UINT_PTR timer, DWORD)
 Lines menuCalls;
 HWND menuOwner = nullptr;
 
-// The platform's function itself: a call through the imports would come
-// back to the hook.
-template <class Function>
-Function Platform(const char* name)
-{
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
-}
-
 BOOL WINAPI RecordForeground(HWND window)
 {
     menuCalls.push_back(window == menuOwner ? "foreground" : "foreground elsewhere");
-    return Platform<decltype(&SetForegroundWindow)>("SetForegroundWindow")(window);
+    return PlatformFunction<decltype(&SetForegroundWindow)>("user32.dll", "SetForegroundWindow")(window);
 }
 
 BOOL WINAPI TrackAndRecord(HMENU menu, UINT flags, int x, int y, HWND owner, LPTPMPARAMS parameters)
 {
     menuCalls.push_back("menu");
-    return Platform<decltype(&TrackPopupMenuEx)>("TrackPopupMenuEx")(menu, flags, x, y, owner, parameters);
+    return PlatformFunction<decltype(&TrackPopupMenuEx)>("user32.dll", "TrackPopupMenuEx")(menu, flags, x, y, owner,
+                                                                                        parameters);
 }
 
 BOOL WINAPI RecordPost(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_NULL)
         menuCalls.push_back(window == menuOwner ? "WM_NULL" : "WM_NULL elsewhere");
-    return Platform<decltype(&PostMessageW)>("PostMessageW")(window, message, wParam, lParam);
+    return PlatformFunction<decltype(&PostMessageW)>("user32.dll", "PostMessageW")(window, message, wParam, lParam);
 }
 
 void CALLBACK PressEscape(HWND, UINT, UINT_PTR timer, DWORD)
@@ -362,12 +355,12 @@ UINT_PTR WINAPI RecordSetTimer(HWND window, UINT_PTR id, UINT milliseconds, TIME
         timerCalls.push_back("set " + std::to_string(milliseconds));
         milliseconds = 60000;
     }
-    return Platform<decltype(&SetTimer)>("SetTimer")(window, id, milliseconds, procedure);
+    return PlatformFunction<decltype(&SetTimer)>("user32.dll", "SetTimer")(window, id, milliseconds, procedure);
 }
 
 BOOL WINAPI RecordKillTimer(HWND window, UINT_PTR id)
 {
-    const BOOL killed = Platform<decltype(&KillTimer)>("KillTimer")(window, id);
+    const BOOL killed = PlatformFunction<decltype(&KillTimer)>("user32.dll", "KillTimer")(window, id);
     if (id == RESUME_RETRY_TIMER)
         timerCalls.push_back(killed ? "kill" : "kill (none)");
     return killed;

@@ -41,9 +41,8 @@ int folderLookups = 0;
 BOOL WINAPI CountFolderLookup(HWND owner, LPWSTR path, int folder, BOOL create)
 {
     ++folderLookups;
-    using Lookup = decltype(&SHGetSpecialFolderPathW);
-    return reinterpret_cast<Lookup>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"shell32.dll"), "SHGetSpecialFolderPathW")))(owner, path, folder, create);
+    return PlatformFunction<decltype(&SHGetSpecialFolderPathW)>("shell32.dll", "SHGetSpecialFolderPathW")(
+        owner, path, folder, create);
 }
 
 void WriteFileOfSize(const std::wstring& path, DWORD size)

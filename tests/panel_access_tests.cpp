@@ -102,9 +102,7 @@ int WINAPI FocusBorderAtAnotherScale(int index)
 {
     if (index == SM_CXFOCUSBORDER || index == SM_CYFOCUSBORDER)
         return 3;
-    using Metrics = decltype(&GetSystemMetrics);
-    return reinterpret_cast<Metrics>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetrics")))(index);
+    return PlatformFunction<decltype(&GetSystemMetrics)>("user32.dll", "GetSystemMetrics")(index);
 }
 
 Lines focusRects;
