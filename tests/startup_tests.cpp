@@ -132,7 +132,6 @@ TEST_F(StartupTest, SecondInstanceEndsWhenTheFirstDoesNotAnswer)
     WaitForSingleObject(thread.Get(), 20000);
     UnregisterClassW(kControllerClass, app.instance);
 
-    EXPECT_LE(4500u, took);
     EXPECT_GT(8000u, took) << "a few seconds, not until the first instance answers";
     EXPECT_EQ(Lines{"RunKelvane(): The running instance did not answer within 5000 ms, error 1460\n"},
               ReadLogMessages());
