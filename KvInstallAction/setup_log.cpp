@@ -13,6 +13,8 @@ const wchar_t kSetupLogCopyPath[] = L"C:\\System.sav\\Logs\\KelvaneSetup.log";
 
 namespace {
 
+const wchar_t kSetupLogName[] = L"KelvaneSetup.log";
+
 // Room for 256 characters and the terminator; a longer name does not fit.
 constexpr DWORD kUserNameBuffer = 257;
 
@@ -178,15 +180,13 @@ void LogRefusedCopy(Refusal refusal, DWORD detail)
 
 bool GetSetupLogPath(wchar_t (&path)[MAX_PATH])
 {
-    return GetProductDataFilePath(path, L"KelvaneSetup.log");
+    return GetProductDataFilePath(path, kSetupLogName);
 }
 
 int WriteSetupLog(const char* message)
 {
-    EnsureProductDataFolder();
-
     wchar_t path[MAX_PATH];
-    if (!GetSetupLogPath(path))
+    if (!EnsureProductDataFilePath(path, kSetupLogName))
         return 0;
     DWORD detail = 0;
     return AppendCheckedLogLine(path, message, detail) == Refusal::None ? 1 : 0;

@@ -86,13 +86,30 @@ int EnsureProductDataFolder()
     return EnsureFolderLevels(base, kProductFolderLevels, ARRAYSIZE(kProductFolderLevels));
 }
 
-bool GetProductDataFilePath(wchar_t (&path)[MAX_PATH], const wchar_t* fileName)
+namespace {
+
+// path, the application-data folder, + the product's levels + fileName.
+bool AppendProductFile(wchar_t (&path)[MAX_PATH], const wchar_t* fileName)
 {
-    if (!GetLocalAppDataFolder(path))
-        return false;
     for (const wchar_t* level : kProductFolderLevels) {
         if (!AppendPathPiece(path, level))
             return false;
     }
     return AppendPathPiece(path, fileName);
+}
+
+} // namespace
+
+bool GetProductDataFilePath(wchar_t (&path)[MAX_PATH], const wchar_t* fileName)
+{
+    return GetLocalAppDataFolder(path) && AppendProductFile(path, fileName);
+}
+
+bool EnsureProductDataFilePath(wchar_t (&path)[MAX_PATH], const wchar_t* fileName)
+{
+    if (!GetLocalAppDataFolder(path))
+        return false;
+    // A folder that cannot be made shows when the file cannot be opened.
+    EnsureFolderLevels(path, kProductFolderLevels, ARRAYSIZE(kProductFolderLevels));
+    return AppendProductFile(path, fileName);
 }

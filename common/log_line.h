@@ -37,3 +37,7 @@ int EnsureProductDataFolder();
 // path = that folder + "\" + fileName; false when the folder is unknown or
 // the path does not fit.
 bool GetProductDataFilePath(wchar_t (&path)[MAX_PATH], const wchar_t* fileName);
+
+// Both of the above with one look-up of the folder, for writers that append
+// a line at a time.
+bool EnsureProductDataFilePath(wchar_t (&path)[MAX_PATH], const wchar_t* fileName);

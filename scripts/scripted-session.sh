@@ -33,19 +33,33 @@ scaled() {
     echo $((($1 * dpi + 48) / 96))
 }
 
-# step NAME DESCRIPTION CHECK...: screenshot after the check, whatever it gave.
+# step NAME DESCRIPTION CHECK...: a screenshot after the check, whatever it
+# gave. With $shows naming a command, the screenshot is taken again until that
+# command finds on it what the step must show (10 s at most, else the step
+# fails), instead of after a fixed pause.
+shows=
 step() {
-    local name=$1 what=$2
+    local name=$1 what=$2 passed=0
     shift 2
     steps=$((steps + 1))
-    if "$@"; then
+    "$@" || passed=1
+    if [ -n "$shows" ]; then
+        kv_wait 10 screenshot_shows "$session_shots/$name.png" || passed=1
+        shows=
+    else
+        sleep 0.5 # let the windows finish painting
+        kv_screenshot "$session_shots/$name.png"
+    fi
+    if [ "$passed" -eq 0 ]; then
         echo "ok   $name: $what"
     else
         echo "FAIL $name: $what"
         failed=$((failed + 1))
     fi
-    sleep 0.5 # let the windows finish painting
-    kv_screenshot "$session_shots/$name.png"
+}
+
+screenshot_shows() {
+    kv_screenshot "$1" && "$shows" "$1"
 }
 
 # session DPI FOLDER: the steps at that display scale, screenshots to FOLDER.
@@ -85,14 +99,16 @@ session() {
     step 01b-panel-reader "a screen reader client reads On, Off and About" kv_wait 10 panel_reads
     kv_probe accessible VornKelvanePopup | sed 's/^/     /'
 
+    # mode_is RECORD MODE-LINE: the firmware and the settings file agree.
+    mode_is() {
+        kv_record_is "$1" && kv_settings_are "autostart=on" "$2"
+    }
     kv_click "$(scaled 100)" "$(scaled 80)"
     step 02-mode-off "the Off radio switches the firmware and the settings file" \
-        kv_wait 10 kv_record_is "01 00 00 00"
-    kv_wait 5 kv_settings_are "autostart=on" "mode=off" || { echo "     settings file: $(tr -d '\r' <"$kv_settings_file" | tr '\n' ' ')"; failed=$((failed + 1)); }
+        kv_wait 10 mode_is "01 00 00 00" "mode=off"
 
     kv_click "$(scaled 50)" "$(scaled 80)"
-    step 03-mode-on "the On radio switches back" kv_wait 10 kv_record_is "01 01 00 00"
-    kv_wait 5 kv_settings_are "autostart=on" "mode=on" || failed=$((failed + 1))
+    step 03-mode-on "the On radio switches both back" kv_wait 10 mode_is "01 01 00 00" "mode=on"
 
     kv_click "$(scaled 75)" "$(scaled 108)"
     # Centred on the screen, which is the work area here.
@@ -105,10 +121,9 @@ session() {
     about_replaces_panel() {
         kv_has_window "$about" && kv_no_window "$panel"
     }
-    step 04-about "the link opens the About window, centred; the panel closes" kv_wait 10 about_replaces_panel
-
     # The check box stands left of its label, whose width depends on the font;
-    # above 125 % the double-size picture is drawn, scaled down.
+    # above 125 % the double-size picture is drawn, scaled down. The About
+    # window is painted once the checked box is found on the screen.
     box_size=$(scaled 18)
     picture="$(dirname "$0")/../Kelvane/resources/images/check_box_checked.png"
     if [ "$dpi" -gt 120 ]; then
@@ -116,14 +131,26 @@ session() {
         timeout 20 convert "$(dirname "$0")/../Kelvane/resources/images/check_box_checked_2x.png" \
             -resize "${box_size}x${box_size}" "$picture"
     fi
-    box=$(kv_find_image "$session_shots/04-about.png" "$picture" \
-        "$about_left" $((about_top + $(scaled 415))) "$about_width" "$(scaled 40)" || true)
+    box=
+    checked_box_shown() {
+        box=$(kv_find_image "$1" "$picture" "$about_left" $((about_top + $(scaled 415))) "$about_width" "$(scaled 40)")
+    }
+    shows=checked_box_shown
+    step 04-about "the link opens the About window, centred, its check box checked; the panel closes" \
+        kv_wait 10 about_replaces_panel
     [ "$dpi" -gt 120 ] && rm -f "$picture"
+
+    # The click's effect: the start-up flag in the file, and the box drawn anew.
+    box_changed() {
+        [ -n "$box" ] && ! kv_same_pixels "$session_shots/04-about.png" "$1" $box "$box_size" "$box_size"
+    }
     if [ -n "$box" ]; then
         set -- $box
         kv_click $(($1 + box_size / 2)) $(($2 + box_size / 2))
     fi
-    step 05-check-box "the check box clears the start-up flag" kv_wait 10 kv_settings_are "autostart=off" "mode=on"
+    shows=box_changed
+    step 05-check-box "the check box clears the start-up flag and is drawn cleared" \
+        kv_wait 10 kv_settings_are "autostart=off" "mode=on"
 
     about_reads() {
         local tree
@@ -163,7 +190,10 @@ session() {
     menu_geometry() {
         kv_windows | grep -v -x -F -e "$about" -e "$panel" -e "1x1+0+0" -e "$before_menu" | head -n 1
     }
-    step 06-context-menu "a right click on the icon shows the menu" kv_wait 10 test -n "$(menu_geometry)"
+    menu_shown() {
+        [ -n "$(menu_geometry)" ]
+    }
+    step 06-context-menu "a right click on the icon shows the menu" kv_wait 10 menu_shown
 
     geometry=$(menu_geometry)
     if [ -n "$geometry" ]; then

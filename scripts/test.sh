@@ -1,6 +1,7 @@
 #!/bin/bash
 # The test command: installs what is missing, builds, and runs every test
-# under Wine (CTest prepares the prefix, Xvfb and the wineserver itself).
+# under Wine (CTest prepares the prefix, Xvfb and the wineserver itself),
+# then the run command's scripted session.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${KV_BUILD_DIR:-$root/build}
@@ -14,6 +15,12 @@ ctest --output-on-failure --timeout 300
 # the shared prefix.
 ctest -N | sed -n 's/^ *Test *#[0-9]*: //p' | grep -vx 'wine\.start\|wine\.stop' | tac >reverse-order.txt
 KV_TEST_ORDER="$build/reverse-order.txt" ctest --output-on-failure --timeout 300
+
+# The run command's scripted session, against the installed package, at 100 %
+# and 150 %: what a person sees (the screen-reader tree read from another
+# process, high contrast, a real right click on the icon). Every step prints
+# "ok" or "FAIL"; one FAIL fails the test command.
+KV_SCRIPTED=1 bash "$root/scripts/run.sh"
 
 # The same code through a second compiler, whose Kelvane.exe must start and
 # run as the first one's does.

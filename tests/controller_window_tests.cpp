@@ -47,6 +47,31 @@ void CALLBACK EndTheMenuByHand(HWND, UINT, UINT_PTR timer, DWORD)
     }
 }
 
+// The menu's calls in the order the program made them: Wine closes a menu on
+// any outside click, so only the order shows that the foreground came first.
+Lines menuCalls;
+HWND menuOwner = nullptr;
+
+BOOL WINAPI RecordForeground(HWND window)
+{
+    menuCalls.push_back(window == menuOwner ? "foreground" : "foreground elsewhere");
+    return PlatformFunction<decltype(&SetForegroundWindow)>("user32.dll", "SetForegroundWindow")(window);
+}
+
+BOOL WINAPI TrackAndRecord(HMENU menu, UINT flags, int x, int y, HWND owner, LPTPMPARAMS parameters)
+{
+    menuCalls.push_back("menu");
+    return PlatformFunction<decltype(&TrackPopupMenuEx)>("user32.dll", "TrackPopupMenuEx")(menu, flags, x, y, owner,
+                                                                                        parameters);
+}
+
+BOOL WINAPI RecordPost(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NULL)
+        menuCalls.push_back(window == menuOwner ? "WM_NULL" : "WM_NULL elsewhere");
+    return PlatformFunction<decltype(&PostMessageW)>("user32.dll", "PostMessageW")(window, message, wParam, lParam);
+}
+
 void CALLBACK PressEscape(HWND, UINT, UINT_PTR timer, DWORD)
 {
     KillTimer(nullptr, timer);
@@ -320,6 +345,27 @@ namespace {
 const std::string kAddOff = "NIM_ADD size 956 id 0 flags 0x87 callback 0x8001 tip 'Vorn Kelvane - Off' icon";
 const char kReadFailed[] = "GetThermalControl(): Get ThermalDiags.ThermalControl Failed 0x8004CAFE\n";
 
+// The resume retry timer as the program sets and ends it. It is set for a
+// minute instead, so that only the test's own ticks reach the window.
+Lines timerCalls;
+
+UINT_PTR WINAPI RecordSetTimer(HWND window, UINT_PTR id, UINT milliseconds, TIMERPROC procedure)
+{
+    if (id == RESUME_RETRY_TIMER) {
+        timerCalls.push_back("set " + std::to_string(milliseconds));
+        milliseconds = 60000;
+    }
+    return PlatformFunction<decltype(&SetTimer)>("user32.dll", "SetTimer")(window, id, milliseconds, procedure);
+}
+
+BOOL WINAPI RecordKillTimer(HWND window, UINT_PTR id)
+{
+    const BOOL killed = PlatformFunction<decltype(&KillTimer)>("user32.dll", "KillTimer")(window, id);
+    if (id == RESUME_RETRY_TIMER)
+        timerCalls.push_back(killed ? "kill" : "kill (none)");
+    return killed;
+}
+
 class ResumeTest : public ControllerWindowTest {
 protected:
     // A controller started with the firmware at On and these settings; then
@@ -386,20 +432,27 @@ TEST_F(ResumeTest, RetriesASilentFirmwareFromATimer)
         {2, 2, "01 01 00 00"}, // answers at the second retry: the saved mode goes back
         {0, 6, "01 00 00 00"}, // six retries, then the last known state stands
     };
+    ImportHook setTimer("user32.dll", "SetTimer", reinterpret_cast<const void*>(&RecordSetTimer));
+    ImportHook killTimer("user32.dll", "KillTimer", reinterpret_cast<const void*>(&RecordKillTimer));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.failedReads);
         StartAndSleep("autostart=on\r\nmode=on\r\n", {0x01, 0x00, 0x00, 0x00});
         Inject("casl.read", static_cast<HRESULT>(0x8004CAFE), c.failedReads);
+        timerCalls.clear();
 
         Power(PBT_APMRESUMEAUTOMATIC);
-        // The retry timer runs (10 s); its ticks are sent here instead.
-        EXPECT_TRUE(KillTimer(window_, RESUME_RETRY_TIMER));
-        SetTimer(window_, RESUME_RETRY_TIMER, 60000, nullptr);
-        for (int tick = 0; tick < c.ticks; ++tick) {
+        // The program's timer ticks every 10 s; its ticks are sent here
+        // until the program ends it.
+        for (int tick = 0; tick < 10 && (timerCalls.empty() || timerCalls.back() != "kill"); ++tick) {
             EXPECT_EQ(Lines{}, shell.Described()) << "nothing until the firmware answers or the retries end";
+            timerCalls.push_back("tick");
             SendMessageW(window_, WM_TIMER, RESUME_RETRY_TIMER, 0);
         }
 
+        Lines expected = {"kill (none)", "set 10000"};
+        expected.insert(expected.end(), static_cast<size_t>(c.ticks), "tick");
+        expected.push_back("kill");
+        EXPECT_EQ(expected, timerCalls);
         EXPECT_EQ(c.record, simfw::FormatBytes(Record()));
         EXPECT_EQ((Lines{kDelete, kAddOn}), shell.Described());
         EXPECT_FALSE(KillTimer(window_, RESUME_RETRY_TIMER)) << "the retries are over";
@@ -413,10 +466,12 @@ TEST_F(ResumeTest, RetriesASilentFirmwareFromATimer)
 TEST_F(ControllerWindowTest, RealMenuClosesWithoutACommandOnEscapeOrAClickElsewhere)
 {
     // The platform's own menu tracker, not the recorder.
-    ImportHook realMenu("user32.dll", "TrackPopupMenuEx",
-                        reinterpret_cast<const void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "TrackPopupMenuEx")));
+    ImportHook realMenu("user32.dll", "TrackPopupMenuEx", reinterpret_cast<const void*>(&TrackAndRecord));
+    ImportHook foreground("user32.dll", "SetForegroundWindow", reinterpret_cast<const void*>(&RecordForeground));
+    ImportHook post("user32.dll", "PostMessageW", reinterpret_cast<const void*>(&RecordPost));
     app.showAtStartup = 1;
     ASSERT_TRUE(CreateController() != nullptr);
+    menuOwner = window_;
     DrainMessages();
     struct Case {
         const char* name;
@@ -425,6 +480,7 @@ TEST_F(ControllerWindowTest, RealMenuClosesWithoutACommandOnEscapeOrAClickElsewh
     for (const Case& c : {Case{"Escape", PressEscape}, Case{"a click elsewhere", ClickElsewhere}}) {
         SCOPED_TRACE(c.name);
         menuEvents.clear();
+        menuCalls.clear();
         SetCursorPos(300, 200);
         UINT_PTR close = SetTimer(nullptr, 0, 300, c.close);
         UINT_PTR guard = SetTimer(nullptr, 0, 3000, EndTheMenuByHand);
@@ -434,6 +490,7 @@ TEST_F(ControllerWindowTest, RealMenuClosesWithoutACommandOnEscapeOrAClickElsewh
         KillTimer(nullptr, close);
         KillTimer(nullptr, guard);
         EXPECT_EQ(Lines{"menu shown"}, menuEvents);
+        EXPECT_EQ((Lines{"foreground", "menu", "WM_NULL"}), menuCalls);
         EXPECT_FALSE(IsWindowVisible(FindWindowW(L"#32768", nullptr)));
         EXPECT_EQ(std::vector<std::string>{}, DrainMessages()) << "no command";
     }

@@ -8,6 +8,7 @@
 
 #include "diagnostic_log.h"
 #include "footprint.h"
+#include "import_hook.h"
 #include "log_reader.h"
 #include "scoped_win32.h"
 
@@ -32,6 +33,16 @@ std::wstring MakerFolder()
 std::wstring ProductFolder()
 {
     return MakerFolder() + L"\\Vorn Kelvane";
+}
+
+// How often the writer looked up the application-data folder.
+int folderLookups = 0;
+
+BOOL WINAPI CountFolderLookup(HWND owner, LPWSTR path, int folder, BOOL create)
+{
+    ++folderLookups;
+    return PlatformFunction<decltype(&SHGetSpecialFolderPathW)>("shell32.dll", "SHGetSpecialFolderPathW")(
+        owner, path, folder, create);
 }
 
 void WriteFileOfSize(const std::wstring& path, DWORD size)
@@ -88,11 +99,18 @@ TEST_F(DiagnosticLogTest, WriterAddsNoLineBreak)
 TEST_F(DiagnosticLogTest, MissingFoldersAreCreatedOnTheFirstLine)
 {
     ASSERT_FALSE(FileExists(MakerFolder()));
+    ImportHook lookup("shell32.dll", "SHGetSpecialFolderPathW", reinterpret_cast<const void*>(&CountFolderLookup));
+    ASSERT_TRUE(lookup.Installed());
 
-    EXPECT_EQ(1, WriteLog("first line\n"));
+    // One look-up of the folder per line, whether it has to be made or not.
+    for (const char* line : {"first line\n", "second line\n"}) {
+        folderLookups = 0;
+        EXPECT_EQ(1, WriteLog(line));
+        EXPECT_EQ(1, folderLookups) << line;
+    }
 
     EXPECT_TRUE(GetFileAttributesW(ProductFolder().c_str()) & FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_EQ(Lines{"first line\n"}, ReadLogMessages());
+    EXPECT_EQ((Lines{"first line\n", "second line\n"}), ReadLogMessages());
     EXPECT_EQ(1, EnsureDataFolder()) << "folders that exist are found";
 }
 

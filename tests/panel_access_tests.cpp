@@ -96,6 +96,24 @@ std::string Action(IAccessible* object, long id)
     return text;
 }
 
+// The focus border as the system's own scale would have it, unlike the
+// window's; and the focus rectangles drawn.
+int WINAPI FocusBorderAtAnotherScale(int index)
+{
+    if (index == SM_CXFOCUSBORDER || index == SM_CYFOCUSBORDER)
+        return 3;
+    return PlatformFunction<decltype(&GetSystemMetrics)>("user32.dll", "GetSystemMetrics")(index);
+}
+
+Lines focusRects;
+
+BOOL WINAPI RecordFocusRect(HDC, const RECT* rect)
+{
+    focusRects.push_back(std::to_string(rect->left) + "," + std::to_string(rect->top) + "-" +
+                         std::to_string(rect->right) + "," + std::to_string(rect->bottom));
+    return TRUE;
+}
+
 const char kHebrewPress[] = "\xD7\x9C\xD7\x97\xD7\xA5";
 const char kHebrewCheck[] = "\xD7\xA1\xD7\x9E\xD7\x9F";
 
@@ -212,6 +230,17 @@ TEST_F(AccessTest, KeysDriveThePanelToOffAndBack)
     Keys(panel, {VK_RIGHT});
     Capture moved = CaptureWindow(panel);
     EXPECT_NE(before.At(cue.left, cue.top + 4), moved.At(cue.left, cue.top + 4)) << "the Off radio's cue";
+    {
+        // Two focus borders out at the window's scale (the layout's
+        // rectangles include their right and bottom edges).
+        ImportHook metrics("user32.dll", "GetSystemMetrics", reinterpret_cast<const void*>(&FocusBorderAtAnotherScale));
+        ImportHook drawn("user32.dll", "DrawFocusRect", reinterpret_cast<const void*>(&RecordFocusRect));
+        focusRects.clear();
+        CaptureWindow(panel);
+        EXPECT_EQ(Lines{std::to_string(cue.left) + "," + std::to_string(cue.top) + "-" + std::to_string(cue.right + 1) +
+                        "," + std::to_string(cue.bottom + 1)},
+                  focusRects);
+    }
     EXPECT_FALSE(modePanelState.autoCloseArmed) << "a key stops the auto-close";
     Keys(panel, {VK_SPACE});
 
@@ -346,6 +375,19 @@ TEST_F(AccessTest, ScreenReaderReadsBothWindowsAndItsActionsWork)
         ScopedVariant state;
         EXPECT_EQ(CO_E_OBJNOTCONNECTED, object->get_accState(Child(AboutCloseElement), state.Get()))
             << "the window is gone";
+        // Failed calls leave nothing behind in what the client handed over.
+        for (long id : {static_cast<long>(AboutCloseElement), 99L}) {
+            SCOPED_TRACE(id);
+            long left = 7, top = 7, width = 7, height = 7, topic = 7;
+            BSTR file = SysAllocString(L"stale");
+            BSTR stale = file;
+            EXPECT_TRUE(FAILED(object->accLocation(&left, &top, &width, &height, Child(id))));
+            EXPECT_TRUE(FAILED(object->get_accHelpTopic(&file, Child(id), &topic)));
+            EXPECT_EQ("0 0 0 0 0 null", std::to_string(left) + " " + std::to_string(top) + " " + std::to_string(width) +
+                                            " " + std::to_string(height) + " " + std::to_string(topic) +
+                                            (file ? " set" : " null"));
+            SysFreeString(stale);
+        }
         EXPECT_EQ(0u, object.Reset()) << "final Release";
     }
     EXPECT_EQ(0, LiveAccessibleObjects());

@@ -107,17 +107,20 @@ TEST_F(ResourceImagesTest, NullImageDrawsNothingAndThePaintGoesOn)
     }
     DeleteImage(check);
 
-    // The picture's right border lies in column 17 at its own size, left of
-    // it when shrunk.
-    Gdiplus::Color inBox, border, corner;
+    Gdiplus::Color inBox;
     canvas.GetPixel(15, 10, &inBox);
-    canvas.GetPixel(17, 10, &border);
-    natural.GetPixel(17, 10, &corner);
-    EXPECT_NE(ground, corner.GetValue()) << "the unscaled picture covers column 17";
-    EXPECT_EQ(ground, border.GetValue()) << std::hex << border.GetValue();
     EXPECT_NE(ground, inBox.GetValue()) << std::hex << inBox.GetValue();
-    canvas.GetPixel(19, 19, &corner);
-    EXPECT_EQ(ground, corner.GetValue()) << "outside the 18 x 18 box";
+    // The picture's right and bottom borders lie in column and row 17 at its
+    // own size, inside them when shrunk.
+    const POINT borders[] = {{17, 10}, {10, 17}};
+    for (const POINT& border : borders) {
+        SCOPED_TRACE(std::to_string(border.x) + "," + std::to_string(border.y));
+        Gdiplus::Color shrunk, unscaled;
+        canvas.GetPixel(border.x, border.y, &shrunk);
+        natural.GetPixel(border.x, border.y, &unscaled);
+        EXPECT_NE(ground, unscaled.GetValue()) << "the unscaled picture covers it";
+        EXPECT_EQ(ground, shrunk.GetValue()) << std::hex << shrunk.GetValue();
+    }
 }
 
 TEST_F(ResourceImagesTest, FontsComeFromTheStringTableFace)

@@ -10,6 +10,7 @@
 #include "cooling_mode.h"
 #include "import_hook.h"
 #include "log_reader.h"
+#include "scoped_win32.h"
 #include "settings_file.h"
 #include "startup.h"
 #include "tray_fixture.h"
@@ -102,6 +103,40 @@ TEST_F(StartupTest, SecondInstanceAsksTheFirstToOpenItsPanel)
     UnregisterClassW(kControllerClass, app.instance);
 }
 
+namespace {
+
+// A first instance whose thread is busy (in its start-up retries) until the
+// event is set.
+DWORD WINAPI RunBusyFirstInstance(void* busy)
+{
+    HWND first = CreateFirstInstance();
+    WaitForSingleObject(busy, 15000);
+    DestroyWindow(first);
+    return 0;
+}
+
+} // namespace
+
+TEST_F(StartupTest, SecondInstanceEndsWhenTheFirstDoesNotAnswer)
+{
+    ScopedKernelHandle busy(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ScopedKernelHandle thread(CreateThread(nullptr, 0, RunBusyFirstInstance, busy.Get(), 0, nullptr));
+    for (int i = 0; i < 100 && !FindWindowW(kControllerClass, L"Vorn Kelvane"); ++i)
+        Sleep(20);
+    ASSERT_TRUE(FindWindowW(kControllerClass, L"Vorn Kelvane") != nullptr);
+
+    const DWORD started = GetTickCount();
+    EXPECT_EQ(0, RunKelvane(app.instance, L""));
+    const DWORD took = GetTickCount() - started;
+    SetEvent(busy.Get());
+    WaitForSingleObject(thread.Get(), 20000);
+    UnregisterClassW(kControllerClass, app.instance);
+
+    EXPECT_GT(8000u, took) << "a few seconds, not until the first instance answers";
+    EXPECT_EQ(Lines{"RunKelvane(): The running instance did not answer within 5000 ms, error 1460\n"},
+              ReadLogMessages());
+}
+
 TEST_F(StartupTest, FirmwareAnsweringLateIsRetried)
 {
     SetRecord({0x00, 0x00, 0x00, 0x00});
@@ -186,13 +221,30 @@ TEST_F(StartupTest, MissingAutostartIsOnAndRewritten)
 
 TEST_F(StartupTest, EmptySettingsWriteModeOn)
 {
-    StartWithRecord({0x01, 0x00, 0x00, 0x00});
-    WriteSettingsFile("");
+    // The install folder's default is for a missing file only: an empty
+    // file is the user's, and means On.
+    WriteDefaultSettingsFile("autostart=off\nmode=off\n");
+    struct Case {
+        const char* settings; // nullptr: no per-user file
+        const char* record;
+        const char* settingsAfter;
+    };
+    const Case cases[] = {
+        {"", "01 01 00 00", "autostart=on\r\nmode=on\r\n"},
+        {nullptr, "01 00 00 00", "autostart=off\r\nmode=off\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.settings ? "empty file" : "no file");
+        StartWithRecord({0x01, 0x00, 0x00, 0x00});
+        DeleteFileW(SettingsFilePath().c_str());
+        if (c.settings)
+            WriteSettingsFile(c.settings);
 
-    ApplyProfile(InstallDefaults);
+        ApplyProfile(InstallDefaults);
 
-    EXPECT_EQ("01 01 00 00", FirmwareRecord());
-    EXPECT_EQ("autostart=on\r\nmode=on\r\n", ReadSettingsFile());
+        EXPECT_EQ(c.record, FirmwareRecord());
+        EXPECT_EQ(c.settingsAfter, ReadSettingsFile());
+    }
 }
 
 TEST_F(StartupTest, FailedFirmwareWriteLeavesTheFileWithTheFirmwaresMode)

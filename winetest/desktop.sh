@@ -97,18 +97,32 @@ kv_screenshot() {
     timeout 20 import -window root "$1"
 }
 
+# kv_same_pixels A.png B.png X Y W H: whether the two screenshots show the
+# same pixels in that area.
+kv_same_pixels() {
+    local first second distortion
+    first=$(mktemp --suffix=.png)
+    second=$(mktemp --suffix=.png)
+    timeout 20 convert "$1" -crop "$5x$6+$3+$4" +repage "$first"
+    timeout 20 convert "$2" -crop "$5x$6+$3+$4" +repage "$second"
+    distortion=$(timeout 20 compare -metric AE "$first" "$second" null: 2>&1)
+    rm -f "$first" "$second"
+    [ "$distortion" = 0 ]
+}
+
 # kv_click X Y [BUTTON]
 kv_click() {
     timeout 10 xdotool mousemove "$1" "$2" sleep 0.2 click "${3:-1}"
 }
 
 # kv_find_image SCREEN.png PART.png X Y W H: where PART appears inside the
-# given area of SCREEN, printed as "X Y" in screen pixels.
+# given area of SCREEN, printed as "X Y" in screen pixels; fails when no place
+# there comes close (a normalised RMSE above 0.1).
 kv_find_image() {
     local area offset
     area=$(mktemp --suffix=.png)
     timeout 20 convert "$1" -crop "$5x$6+$3+$4" +repage "$area"
-    offset=$(timeout 60 compare -metric RMSE -subimage-search "$area" "$2" null: 2>&1 |
+    offset=$(timeout 60 compare -metric RMSE -dissimilarity-threshold 0.1 -subimage-search "$area" "$2" null: 2>&1 |
         sed -n 's/.*@ *\([0-9]*\),\([0-9]*\).*/\1 \2/p')
     rm -f "$area"
     [ -n "$offset" ] || return 1

@@ -153,9 +153,14 @@ void OnPaint(HWND window)
     const UINT dpi = layout.dpi;
     auto S = [dpi](int value) { return ScaleForDpi(value, dpi); };
 
+    // The whole client area: after a DPI change the window takes the
+    // system's suggested size, which may differ from the scaled one by a few
+    // pixels, and the background is never erased.
+    RECT client;
+    GetClientRect(window, &client);
     Gdiplus::Graphics graphics(dc);
     SetPictureQuality(graphics, dpi);
-    DrawImageInto(graphics, PictureFor(AboutBackground, dpi), 0, 0, S(kAboutWidth), S(kAboutHeight));
+    DrawImageInto(graphics, PictureFor(AboutBackground, dpi), 0, 0, client.right, client.bottom);
     const ImageRole closeImages[] = {CloseNormal, CloseHover, ClosePressed};
     const ImageRole minimizeImages[] = {MinimizeNormal, MinimizeHover, MinimizePressed};
     DrawImageInto(graphics, PictureFor(closeImages[aboutState.closeLook], dpi), layout.close.left, layout.close.top,
@@ -166,7 +171,7 @@ void OnPaint(HWND window)
     DrawImageInto(graphics, PictureFor(minimizeImages[aboutState.minimizeLook], dpi), minimize.left, barTop,
                   minimize.right - minimize.left, minimize.bottom - barTop);
 
-    FillInSystemColours(dc, {0, 0, S(kAboutWidth), S(kAboutHeight)});
+    FillInSystemColours(dc, client);
     SetBkMode(dc, TRANSPARENT);
     {
         ScopedFont font(CreateUiFont(S(20), FW_BOLD, FALSE));
@@ -215,7 +220,7 @@ void OnPaint(HWND window)
     DrawImageInto(graphics, PictureFor(app.showAtStartup ? CheckBoxChecked : CheckBoxUnchecked, dpi),
                   layout.checkBox.left, layout.checkBox.top, S(18), layout.checkBox.bottom - layout.checkBox.top);
     DrawAboutControlsInSystemColours(dc);
-    DrawFocusCue(dc, aboutAccess);
+    DrawFocusCue(dc, aboutAccess, dpi);
 }
 
 void OnLeftButtonDown(HWND window, int x, int y)

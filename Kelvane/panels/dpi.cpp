@@ -6,6 +6,7 @@ namespace {
 
 using GetDpiForWindowCall = UINT(WINAPI*)(HWND);
 using GetDpiForMonitorCall = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+using GetSystemMetricsForDpiCall = int(WINAPI*)(int, UINT);
 constexpr int kEffectiveDpi = 0; // MDT_EFFECTIVE_DPI
 
 UINT SystemDpi()
@@ -41,4 +42,11 @@ UINT DpiForWindow(HWND window)
 UINT DpiForPoint(POINT point)
 {
     return MonitorDpi(MonitorFromPoint(point, MONITOR_DEFAULTTOPRIMARY));
+}
+
+int SystemMetricForDpi(int index, UINT dpi)
+{
+    static const auto getSystemMetricsForDpi =
+        FindSystemFunction<GetSystemMetricsForDpiCall>(L"user32.dll", "GetSystemMetricsForDpi");
+    return getSystemMetricsForDpi ? getSystemMetricsForDpi(index, dpi) : GetSystemMetrics(index);
 }

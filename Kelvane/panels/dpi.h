@@ -37,6 +37,9 @@ inline bool WantsLargePictures(UINT dpi)
 UINT DpiForWindow(HWND window);
 // The DPI of the monitor that holds the point, for a window not yet made.
 UINT DpiForPoint(POINT point);
+// A system metric at dpi where Windows can say it (10 and later), else the
+// system's own.
+int SystemMetricForDpi(int index, UINT dpi);
 
 // Calls newer than Windows 7 (or missing in Wine) are looked up, not
 // imported, so that the program still starts where they do not exist.

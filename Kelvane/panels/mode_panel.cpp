@@ -198,7 +198,7 @@ void OnPaint(HWND window)
         }
         DrawLink(dc);
         SetTextAlign(dc, previousAlign);
-        DrawFocusCue(dc, modePanelAccess);
+        DrawFocusCue(dc, modePanelAccess, dpi);
     }
     // Applied only once the new choice is on screen.
     PostMessageW(window, WM_PANELAPPLYMODE, 0, 0);

@@ -87,16 +87,17 @@ DWORD AboutElementState(int element)
     }
 }
 
-// The focus rectangle stands just outside the element.
-RECT CueRect(const DrawnWindow& drawn, int element)
+// The focus rectangle stands just outside the element, at the window's
+// scale, not the system's.
+RECT CueRect(const DrawnWindow& drawn, int element, UINT dpi)
 {
-    return Grown(drawn.elementRect(element), 2 * GetSystemMetrics(SM_CXFOCUSBORDER));
+    return Grown(drawn.elementRect(element), 2 * SystemMetricForDpi(SM_CXFOCUSBORDER, dpi));
 }
 
 void InvalidateCue(HWND window, const DrawnWindow& drawn)
 {
     if (drawn.state->focus > 0) {
-        RECT cue = CueRect(drawn, drawn.state->focus);
+        RECT cue = CueRect(drawn, drawn.state->focus, DpiForWindow(window));
         InvalidateRect(window, &cue, FALSE);
     }
 }
@@ -235,6 +236,10 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* file, VARIANT child, long* topic) override
     {
+        if (!file || !topic)
+            return E_POINTER;
+        *file = nullptr;
+        *topic = 0;
         int element;
         const HRESULT valid = Resolve(child, element);
         if (FAILED(valid))
@@ -302,6 +307,7 @@ public:
     {
         if (!left || !top || !width || !height)
             return E_POINTER;
+        *left = *top = *width = *height = 0;
         int element;
         const HRESULT valid = Resolve(child, element);
         if (FAILED(valid))
@@ -485,10 +491,10 @@ void MoveKeyboardFocus(HWND window, const DrawnWindow& drawn, int element)
     SetFocusElement(window, drawn, element);
 }
 
-void DrawFocusCue(HDC dc, const DrawnWindow& drawn)
+void DrawFocusCue(HDC dc, const DrawnWindow& drawn, UINT dpi)
 {
     if (drawn.state->cueShown && drawn.state->focus > 0) {
-        RECT cue = CueRect(drawn, drawn.state->focus);
+        RECT cue = CueRect(drawn, drawn.state->focus, dpi);
         // The layout's rectangles include their right and bottom edges.
         ++cue.right;
         ++cue.bottom;

@@ -60,7 +60,7 @@ void MoveKeyboardFocus(HWND window, const DrawnWindow& drawn, int element);
 // cue stays as it is. 0 (a press elsewhere) changes nothing.
 void FocusPressedElement(HWND window, const DrawnWindow& drawn, int element);
 // The plain focus rectangle around the focused element, if its cue is shown.
-void DrawFocusCue(HDC dc, const DrawnWindow& drawn);
+void DrawFocusCue(HDC dc, const DrawnWindow& drawn, UINT dpi);
 // EVENT_OBJECT_STATECHANGE for a drawn element.
 void NotifyElementState(HWND window, int element);
 

@@ -31,8 +31,10 @@ void ShowContextMenu(HWND window, int x, int y)
 
     const UINT alignment = GetSystemMetrics(SM_MENUDROPALIGNMENT) ? TPM_RIGHTALIGN | TPM_RIGHTBUTTON
                                                                  : TPM_LEFTALIGN | TPM_RIGHTBUTTON;
-    // Without the foreground the menu would not close on a click elsewhere.
+    // Without the foreground the menu would not close on a click elsewhere;
+    // the message posted after it lets the next click open it again at once.
     SetForegroundWindow(window);
     TrackPopupMenuEx(menu, alignment, x, y, window, nullptr);
+    PostMessageW(window, WM_NULL, 0, 0);
     DestroyMenu(menu);
 }

@@ -17,10 +17,8 @@ bool GetDataFilePath(wchar_t (&path)[MAX_PATH], const wchar_t* fileName)
 
 int WriteLog(const char* message)
 {
-    EnsureDataFolder();
-
     wchar_t path[MAX_PATH];
-    if (!GetDataFilePath(path, L"Kelvane.log"))
+    if (!EnsureProductDataFilePath(path, L"Kelvane.log"))
         return 0;
     return AppendLogLine(path, message);
 }

@@ -15,6 +15,8 @@ AppState app = {};
 
 namespace {
 
+constexpr UINT kRunningInstanceTimeoutMilliseconds = 5000;
+
 bool StartsWithSwitch(const wchar_t* arguments, const wchar_t* dashed, const wchar_t* slashed)
 {
     size_t length = std::wcslen(dashed);
@@ -132,7 +134,13 @@ int RunKelvane(HINSTANCE instance, const wchar_t* arguments)
         DWORD runningProcess = 0;
         GetWindowThreadProcessId(running, &runningProcess);
         AllowSetForegroundWindow(runningProcess);
-        SendMessageW(running, WM_COMMAND, ID_SHOWMODEPANEL, 0);
+        // Bounded: the running instance may still be in its start-up
+        // retries, and this one ends either way.
+        DWORD_PTR answer = 0;
+        if (!SendMessageTimeoutW(running, WM_COMMAND, ID_SHOWMODEPANEL, 0, SMTO_ABORTIFHUNG,
+                                 kRunningInstanceTimeoutMilliseconds, &answer))
+            WriteLogFormat("RunKelvane(): The running instance did not answer within %u ms, error %lu\n",
+                           kRunningInstanceTimeoutMilliseconds, GetLastError());
         return 0;
     }
 

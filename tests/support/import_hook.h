@@ -31,6 +31,14 @@ private:
     void* original_ = nullptr;
 };
 
+// The function itself, for a replacement that passes calls on: a call
+// through the import table would come back to the replacement.
+template <class Function>
+Function PlatformFunction(const char* dll, const char* function)
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA(dll), function)));
+}
+
 // Which calls of a hooked function fail: the first `passing` calls go
 // through, the next `failing` calls fail, the rest go through again.
 struct CallPlan {

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -39,6 +40,28 @@ void TrayTest::TearDown()
     DeleteFileW(SettingsFilePath().c_str());
     SimulatedMachineTest::TearDown();
 }
+
+namespace {
+
+// A run under another user interface (KV_UI_LANGUAGE, a LANGID in hex)
+// first checks that Wine took it from the locale: otherwise the cases would
+// run in English and prove nothing.
+class UiLanguageCheck : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        const char* expected = std::getenv("KV_UI_LANGUAGE");
+        if (!expected)
+            return;
+        char actual[8];
+        std::snprintf(actual, sizeof(actual), "0x%04X", GetUserDefaultUILanguage());
+        ASSERT_STREQ(expected, actual) << "the run's UI language";
+    }
+};
+
+::testing::Environment* const uiLanguageCheck = ::testing::AddGlobalTestEnvironment(new UiLanguageCheck);
+
+} // namespace
 
 bool ExpectedRightToLeft()
 {
