@@ -12,6 +12,7 @@
 #include "diagnostic_log.h"
 #include "footprint.h"
 #include "install_fixture.h"
+#include "kv_version.h"
 #include "log_reader.h"
 #include "program_runner.h"
 #include "setup_box.h"
@@ -154,7 +155,7 @@ TEST_F(PackageTest, InstallsOnASupportedMachineAndIsRepairedAndRemovedWhileKelva
     simts::Properties task = TaskProperties(kTaskPath);
     EXPECT_EQ(program, task["action.1.Path"]);
     EXPECT_EQ("/byrunkey", task["action.1.Arguments"]);
-    EXPECT_EQ("Vorn Kelvane|Quellmark|2.2", ArpEntry());
+    EXPECT_EQ("Vorn Kelvane|Quellmark|" KV_PRODUCT_VERSION, ArpEntry());
     std::vector<std::wstring> products = InstalledProducts();
     ASSERT_EQ(1u, products.size());
     std::string icon = ProductInfo(products[0], INSTALLPROPERTY_PRODUCTICON);
@@ -227,7 +228,7 @@ TEST_F(PackageTest, AnUpgradeKeepsTheFirmwareOneTaskAndTheGivenDefaults)
     ProgramRun upgrade = Msiexec(Install(KV_MSI, L"/qn SHOWICON=on"));
 
     EXPECT_EQ(0u, upgrade.exitCode);
-    EXPECT_EQ("Vorn Kelvane|Quellmark|2.2", ArpEntry());
+    EXPECT_EQ("Vorn Kelvane|Quellmark|" KV_PRODUCT_VERSION, ArpEntry());
     EXPECT_EQ("01 01 00 5A", simfw::FormatBytes(Record())) << "the old product's removal switched the cooling";
     EXPECT_EQ("1", Machine().Get("last.wmi.commands")) << "only the new install's support check";
     EXPECT_EQ(std::vector<std::string>{"Vorn Kelvane Start at Logon"}, simts::Tasks(Machine(), kProductPath, true));
