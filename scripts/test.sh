@@ -15,6 +15,8 @@ ctest --output-on-failure --timeout 300
 ctest -N | sed -n 's/^ *Test *#[0-9]*: //p' | grep -vx 'wine\.start\|wine\.stop' | tac >reverse-order.txt
 KV_TEST_ORDER="$build/reverse-order.txt" ctest --output-on-failure --timeout 300
 
+bash "$root/scripts/check-release.sh"
+
 # The same code through a second compiler, whose Kelvane.exe must start and
 # run as the first one's does.
 bash "$root/scripts/clang-build.sh"
