@@ -34,11 +34,13 @@ else
 fi
 [ -z "${KV_SIGN_TIMESTAMP_URL:-}" ] || key_options+=(-ts "$KV_SIGN_TIMESTAMP_URL")
 
-# sign_in_place FILE: the password goes through a pipe, not the command line.
+# The password or PIN goes through a pipe, never on a command line.
+[ -z "${KV_SIGN_PASSWORD+set}" ] || key_options+=(-readpass -)
+
 sign_in_place() {
     local file=$1
     printf '%s' "${KV_SIGN_PASSWORD:-}" |
-        osslsigncode sign "${key_options[@]}" -readpass - -h sha256 -n "Vorn Kelvane" \
+        osslsigncode sign "${key_options[@]}" -h sha256 -n "Vorn Kelvane" \
             -in "$file" -out "$file.signed" >/dev/null
     mv -f "$file.signed" "$file"
     echo "signed $file"

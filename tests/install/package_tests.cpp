@@ -329,19 +329,18 @@ TEST_F(PackageTest, ASignedProgramIsTrustedAndNotWhenChanged)
 {
     SetRecord({0x01, 0x01, 0x00, 0x00});
     ASSERT_EQ(0u, Msiexec(Install(KV_SIGNED_MSI, L"/qn")).exitCode);
-    const std::wstring program = InstallFolder() + L"\\Kelvane.exe";
-    wchar_t temp[MAX_PATH] = L"";
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring tampered = std::wstring(temp) + L"kv_tampered_Kelvane.exe";
-    std::string bytes = ReadFileBytes(program);
-    ASSERT_LT(4096u, bytes.size());
-    bytes[bytes.size() / 2] ^= 0xFF;
-    std::ofstream(tampered.c_str(), std::ios::binary | std::ios::trunc) << bytes;
-
     // Wine 8 accepts a chain to a root it does not trust (measured), so only
     // the trusted root is tried; Windows refuses the other with CERT_E_UNTRUSTEDROOT.
     TrustedTestRoot root(ReadFileBytes(WindowsPathOf(KV_TEST_ROOT)));
     ASSERT_TRUE(root.Trusted()) << Hex(HRESULT_FROM_WIN32(GetLastError()));
+    const std::wstring program = InstallFolder() + L"\\Kelvane.exe";
+    std::string bytes = ReadFileBytes(program);
+    ASSERT_LT(4096u, bytes.size());
+    bytes[bytes.size() / 2] ^= 0xFF;
+    wchar_t temp[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring tampered = std::wstring(temp) + L"kv_tampered_Kelvane.exe";
+    std::ofstream(tampered.c_str(), std::ios::binary | std::ios::trunc) << bytes;
     struct Case {
         const char* what;
         const std::wstring& path;
