@@ -3,14 +3,28 @@
 # Usage: build-msi.sh VERSION BINDIR OUTPUT.msi
 #   BINDIR holds Kelvane.exe, KvInstallAction.exe, KvPackageActions.dll and
 #   Kelvane.ico; wixl packs files only by relative paths, so it runs there.
+# The same inputs give the same bytes: the dates are SOURCE_DATE_EPOCH (the
+# time of the source's last commit when it is not set), the product code
+# follows from the upgrade code and the version (a new one for each version,
+# as a major upgrade needs), the package code from the content.
 set -euo pipefail
 version=$1
 bindir=$2
 output=$(realpath -m "$3")
-source=$(cd "$(dirname "$0")" && pwd)/Kelvane.wxs
+here=$(cd "$(dirname "$0")" && pwd)
+source=$here/Kelvane.wxs
+
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+    SOURCE_DATE_EPOCH=$(git -C "$here" log -1 --format=%ct 2>/dev/null || stat -c %Y "$source")
+fi
+wxs_upgrade_code=$(sed -n 's/.*UpgradeCode="\([0-9A-Fa-f-]*\)".*/\1/p' "$source" | head -n 1)
+product_code=$(python3 -c 'import sys, uuid; print(str(uuid.uuid5(uuid.UUID(sys.argv[1]), sys.argv[2])).upper())' \
+    "$wxs_upgrade_code" "$version")
 
 cd "$bindir"
-wixl -a x86 -D Version="$version" -D BinDir=. -o "$output" "$source"
+# The cabinet keeps each file's modification time.
+touch -d "@$SOURCE_DATE_EPOCH" ./*
+wixl -a x86 -D Version="$version" -D ProductCode="$product_code" -D BinDir=. -o "$output" "$source"
 
 property() {
     msiinfo export "$output" Property | tr -d '\r' | sed -n "s/^$1\t//p"
@@ -34,3 +48,6 @@ msibuild "$output" \
     -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMin\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`)
         VALUES ('$upgrade_code', '0.0.0', '$version', 769, 'WIX_UPGRADE_DETECTED')" \
     -q "UPDATE \`Property\` SET \`Value\` = '$secure;DEFAULTMODE;SHOWICON' WHERE \`Property\` = 'SecureCustomProperties'"
+
+# Last, since every change to the database above rewrites the summary.
+python3 "$here/msi_summary.py" "$output" "$SOURCE_DATE_EPOCH" "$upgrade_code"

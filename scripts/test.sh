@@ -22,6 +22,9 @@ KV_TEST_ORDER="$build/reverse-order.txt" ctest --output-on-failure --timeout 300
 # "ok" or "FAIL"; one FAIL fails the test command.
 KV_SCRIPTED=1 bash "$root/scripts/run.sh"
 
+# Two builds of one commit give the same bytes.
+bash "$root/scripts/check-release.sh"
+
 # The same code through a second compiler, whose Kelvane.exe must start and
 # run as the first one's does.
 bash "$root/scripts/clang-build.sh"

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "kv_version.h"
 #include "resource_ids.h"
 #include "scoped_com.h"
 #include "shipped_resources.h"
@@ -37,6 +38,16 @@ std::string Languages(std::vector<LANGID> languages)
     for (LANGID language : languages)
         text += LanguageText(language) + " ";
     return text;
+}
+
+// The number in the About window's version text: its digits and dots.
+std::string ShownVersion(const std::wstring& text)
+{
+    size_t first = text.find_first_of(L"0123456789");
+    if (first == std::wstring::npos)
+        return "<no number>";
+    size_t end = text.find_first_not_of(L"0123456789.", first);
+    return Utf8(text.substr(first, end == std::wstring::npos ? end : end - first));
 }
 
 } // namespace
@@ -83,8 +94,9 @@ TEST(StringTable, NamesFontAndVersionStayAsTheyAre)
         }
         EXPECT_EQ("Vorn Kelvane", Utf8(ReadStoredString(IDS_APP_TITLE, language.language).text));
         EXPECT_EQ("Arial", Utf8(ReadStoredString(IDS_FONT_FACE, language.language).text));
-        EXPECT_NE(std::wstring::npos, ReadStoredString(IDS_VERSION, language.language).text.find(L"2.2"))
-            << Utf8(ReadStoredString(IDS_VERSION, language.language).text);
+        // A version bump changes the About window's text in every language.
+        std::wstring version = ReadStoredString(IDS_VERSION, language.language).text;
+        EXPECT_EQ(KV_PRODUCT_VERSION, ShownVersion(version)) << Utf8(version);
     }
 }
 
@@ -109,7 +121,7 @@ TEST(StringTable, EnglishTextsAreTheProgramsOwn)
         {IDS_MENU_HIDE, "Hide"},
         {IDS_INFO_TIP, "Customize your notebook PC\xE2\x80\x99s temperature settings"},
         {IDS_ABOUT_TITLE, "About Vorn Kelvane"},
-        {IDS_VERSION, "Version 2.2"},
+        {IDS_VERSION, "Version " KV_PRODUCT_VERSION},
         {IDS_FONT_FACE, "Arial"},
         {IDS_MINIMIZE_BUTTON, "Minimize"},
         {IDS_CLOSE_BUTTON, "Close"},
@@ -341,7 +353,7 @@ TEST(OtherResources, ManifestRunsAsInvokerWithCommonControls6)
         EXPECT_NE(std::string::npos, manifest.find(part)) << part;
 }
 
-TEST(OtherResources, VersionIsTwoPointTwo)
+TEST(OtherResources, VersionIsTheProjects)
 {
     wchar_t path[MAX_PATH] = L"";
     ASSERT_NE(0u, GetModuleFileNameW(nullptr, path, MAX_PATH));
@@ -354,9 +366,11 @@ TEST(OtherResources, VersionIsTwoPointTwo)
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(0x00020002u, fixed->dwFileVersionMS);
-    EXPECT_EQ(0x00000000u, fixed->dwFileVersionLS);
-    EXPECT_EQ(0x00020002u, fixed->dwProductVersionMS);
+    const DWORD high = KV_VERSION_MAJOR << 16 | KV_VERSION_MINOR, low = KV_VERSION_PATCH << 16 | KV_VERSION_TWEAK;
+    EXPECT_EQ(high, fixed->dwFileVersionMS);
+    EXPECT_EQ(low, fixed->dwFileVersionLS);
+    EXPECT_EQ(high, fixed->dwProductVersionMS);
+    EXPECT_EQ(low, fixed->dwProductVersionLS);
 
     DWORD* translation = nullptr;
     ASSERT_TRUE(VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length));
@@ -368,7 +382,8 @@ TEST(OtherResources, VersionIsTwoPointTwo)
     };
     const Value values[] = {
         {L"ProductName", "Vorn Kelvane"}, {L"CompanyName", "Quellmark"}, {L"OriginalFilename", "Kelvane.exe"},
-        {L"InternalName", "Kelvane"}, {L"FileDescription", "Vorn Kelvane"}, {L"FileVersion", "2.2.0.0"},
+        {L"InternalName", "Kelvane"}, {L"FileDescription", "Vorn Kelvane"}, {L"FileVersion", KV_VERSION_TEXT},
+        {L"ProductVersion", KV_VERSION_TEXT},
     };
     for (const Value& v : values) {
         wchar_t* text = nullptr;

@@ -5,16 +5,22 @@
 // package before and after, so that the prefix is left as it was found.
 #include <windows.h>
 #include <msi.h>
+#include <softpub.h>
+#include <wincrypt.h>
+#include <wintrust.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "diagnostic_log.h"
 #include "footprint.h"
 #include "install_fixture.h"
+#include "kv_version.h"
 #include "log_reader.h"
 #include "program_runner.h"
 #include "setup_box.h"
+#include "status_text.h"
 
 namespace {
 
@@ -95,6 +101,58 @@ std::wstring PerUserSettingsPath()
     return GetDataFilePath(path, L"Kelvane.ini") ? path : L"";
 }
 
+// WinVerifyTrust's verdict, as Windows gives it before a program runs: the
+// file's digest and its chain up to a trusted root, no revocation check.
+HRESULT VerifyTrust(const std::wstring& path)
+{
+    WINTRUST_FILE_INFO file = {};
+    file.cbStruct = sizeof file;
+    file.pcwszFilePath = path.c_str();
+    WINTRUST_DATA data = {};
+    data.cbStruct = sizeof data;
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &file;
+    data.dwStateAction = WTD_STATEACTION_VERIFY;
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    HWND noWindow = static_cast<HWND>(INVALID_HANDLE_VALUE);
+    HRESULT verdict = WinVerifyTrust(noWindow, &action, &data);
+    data.dwStateAction = WTD_STATEACTION_CLOSE;
+    WinVerifyTrust(noWindow, &action, &data);
+    return verdict;
+}
+
+// The test authority in the machine's Root store while this lives; removed
+// again even when an earlier run left it there.
+class TrustedTestRoot {
+public:
+    explicit TrustedTestRoot(const std::string& der)
+        : store_(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"))
+    {
+        if (store_)
+            CertAddEncodedCertificateToStore(store_, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                             static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
+                                             &certificate_);
+    }
+    ~TrustedTestRoot()
+    {
+        if (certificate_) {
+            EXPECT_TRUE(CertDeleteCertificateFromStore(certificate_)) << "the test root stays trusted";
+        }
+        if (store_)
+            CertCloseStore(store_, 0);
+    }
+    TrustedTestRoot(const TrustedTestRoot&) = delete;
+    TrustedTestRoot& operator=(const TrustedTestRoot&) = delete;
+
+    bool Trusted() const { return certificate_ != nullptr; }
+
+private:
+    HCERTSTORE store_;
+    PCCERT_CONTEXT certificate_ = nullptr;
+};
+
 class PackageTest : public InstallActionTest {
 protected:
     void SetUp() override
@@ -154,7 +212,7 @@ TEST_F(PackageTest, InstallsOnASupportedMachineAndIsRepairedAndRemovedWhileKelva
     simts::Properties task = TaskProperties(kTaskPath);
     EXPECT_EQ(program, task["action.1.Path"]);
     EXPECT_EQ("/byrunkey", task["action.1.Arguments"]);
-    EXPECT_EQ("Vorn Kelvane|Quellmark|2.2", ArpEntry());
+    EXPECT_EQ("Vorn Kelvane|Quellmark|" KV_PRODUCT_VERSION, ArpEntry());
     std::vector<std::wstring> products = InstalledProducts();
     ASSERT_EQ(1u, products.size());
     std::string icon = ProductInfo(products[0], INSTALLPROPERTY_PRODUCTICON);
@@ -227,7 +285,7 @@ TEST_F(PackageTest, AnUpgradeKeepsTheFirmwareOneTaskAndTheGivenDefaults)
     ProgramRun upgrade = Msiexec(Install(KV_MSI, L"/qn SHOWICON=on"));
 
     EXPECT_EQ(0u, upgrade.exitCode);
-    EXPECT_EQ("Vorn Kelvane|Quellmark|2.2", ArpEntry());
+    EXPECT_EQ("Vorn Kelvane|Quellmark|" KV_PRODUCT_VERSION, ArpEntry());
     EXPECT_EQ("01 01 00 5A", simfw::FormatBytes(Record())) << "the old product's removal switched the cooling";
     EXPECT_EQ("1", Machine().Get("last.wmi.commands")) << "only the new install's support check";
     EXPECT_EQ(std::vector<std::string>{"Vorn Kelvane Start at Logon"}, simts::Tasks(Machine(), kProductPath, true));
@@ -265,4 +323,34 @@ TEST_F(PackageTest, FleetDefaultsReachAFirstStartAndBadOnesChangeNothing)
     EXPECT_EQ(expected, ReadFileBytes(PerUserSettingsPath()));
     EXPECT_EQ("01 00 00 00", simfw::FormatBytes(Record())) << "the default mode Off reached the firmware";
     // Removal ends it; the defaults file goes with the product.
+}
+
+TEST_F(PackageTest, ASignedProgramIsTrustedAndNotWhenChanged)
+{
+    SetRecord({0x01, 0x01, 0x00, 0x00});
+    ASSERT_EQ(0u, Msiexec(Install(KV_SIGNED_MSI, L"/qn")).exitCode);
+    // Wine 8 accepts a chain to a root it does not trust (measured), so only
+    // the trusted root is tried; Windows refuses the other with CERT_E_UNTRUSTEDROOT.
+    TrustedTestRoot root(ReadFileBytes(WindowsPathOf(KV_TEST_ROOT)));
+    ASSERT_TRUE(root.Trusted()) << Hex(HRESULT_FROM_WIN32(GetLastError()));
+    const std::wstring program = InstallFolder() + L"\\Kelvane.exe";
+    std::string bytes = ReadFileBytes(program);
+    ASSERT_LT(4096u, bytes.size());
+    bytes[bytes.size() / 2] ^= 0xFF;
+    wchar_t temp[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring tampered = std::wstring(temp) + L"kv_tampered_Kelvane.exe";
+    std::ofstream(tampered.c_str(), std::ios::binary | std::ios::trunc) << bytes;
+    struct Case {
+        const char* what;
+        const std::wstring& path;
+        HRESULT expected;
+    };
+    const Case cases[] = {
+        {"installed", program, S_OK},
+        {"a byte changed", tampered, TRUST_E_BAD_DIGEST},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Hex(c.expected), Hex(VerifyTrust(c.path))) << c.what;
+    EXPECT_TRUE(DeleteFileW(tampered.c_str()));
 }
