@@ -20,8 +20,8 @@ secure=$(property SecureCustomProperties)
 [ -n "$upgrade_code" ] && [ -n "$secure" ]
 # Execute="rollback" comes out as an immediate action: the defaults' undo is
 # 1 (DLL) + 0x40 (ignore) + 0x100 (rollback) + 0x400 (in script) + 0x800 (no
-# impersonation), the install action's undo the same with 2 (EXE from the
-# Binary table) for 1. IncludeMaximum is dropped, and Attributes is part of the
+# impersonation), the install action's undo actions the same with 2 (EXE from
+# the Binary table) for 1. IncludeMaximum is dropped, and Attributes is part of the
 # Upgrade table's key: the row is made again with 1 (migrate features) +
 # 0x100 + 0x200 (both bounds inclusive), so that a rebuild of the installed
 # version replaces it instead of standing beside it. wixl has no Secure="yes"
@@ -30,6 +30,8 @@ secure=$(property SecureCustomProperties)
 msibuild "$output" \
     -q "UPDATE \`CustomAction\` SET \`Type\` = 3393 WHERE \`Action\` = 'UndoDefaultProfile'" \
     -q "UPDATE \`CustomAction\` SET \`Type\` = 3394 WHERE \`Action\` = 'UnregisterFailedInstall'" \
+    -q "UPDATE \`CustomAction\` SET \`Type\` = 3394 WHERE \`Action\` = 'RestoreRegistration'" \
+    -q "UPDATE \`CustomAction\` SET \`Type\` = 3394 WHERE \`Action\` = 'RestoreReplacedRegistration'" \
     -q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'WIX_UPGRADE_DETECTED'" \
     -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMin\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`)
         VALUES ('$upgrade_code', '0.0.0', '$version', 769, 'WIX_UPGRADE_DETECTED')" \
