@@ -357,6 +357,7 @@ TEST_F(PackageTest, FleetDefaultsReachAFirstStartAndBadOnesChangeNothing)
         EXPECT_TRUE(IsInstallFailure(run.exitCode)) << run.exitCode;
         EXPECT_TRUE(NothingOfTheProduct());
         EXPECT_FALSE(FileExists(L"C:\\Kv")) << "the refused folder was made";
+        RemovePath(L"C:\\Kv");
     }
     SetRecord({0x01, 0x01, 0x00, 0x00});
 
