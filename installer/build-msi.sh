@@ -18,7 +18,7 @@ property() {
 upgrade_code=$(property UpgradeCode)
 secure=$(property SecureCustomProperties)
 [ -n "$upgrade_code" ] && [ -n "$secure" ]
-# Execute="rollback" comes out as an immediate action: the defaults' undo is
+# Execute="rollback" comes out as an immediate action: the DLL undo actions are
 # 1 (DLL) + 0x40 (ignore) + 0x100 (rollback) + 0x400 (in script) + 0x800 (no
 # impersonation), the install action's undo actions the same with 2 (EXE from
 # the Binary table) for 1. IncludeMaximum is dropped, and Attributes is part of the
@@ -29,6 +29,7 @@ secure=$(property SecureCustomProperties)
 # whoever starts it.
 msibuild "$output" \
     -q "UPDATE \`CustomAction\` SET \`Type\` = 3393 WHERE \`Action\` = 'UndoDefaultProfile'" \
+    -q "UPDATE \`CustomAction\` SET \`Type\` = 3393 WHERE \`Action\` = 'ExplainFailedInstall'" \
     -q "UPDATE \`CustomAction\` SET \`Type\` = 3394 WHERE \`Action\` = 'UnregisterFailedInstall'" \
     -q "UPDATE \`CustomAction\` SET \`Type\` = 3394 WHERE \`Action\` = 'RestoreRegistration'" \
     -q "UPDATE \`CustomAction\` SET \`Type\` = 3394 WHERE \`Action\` = 'RestoreReplacedRegistration'" \

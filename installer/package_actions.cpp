@@ -7,9 +7,11 @@
 #include <shlobj.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <string>
 
+#include "log_line.h"
 #include "profile_lines.h"
 #include "scoped_win32.h"
 
@@ -18,6 +20,8 @@ namespace {
 constexpr WPARAM kHideCommand = 40004; // the controller's "Hide"
 constexpr DWORD kEndWaitMs = 5000;
 constexpr int kMaxInstances = 8;
+// "[YYYY-MM-DD hh:mm:ss]" at the start of a setup log entry.
+constexpr size_t kLogStampLength = 21;
 // Where the install action registers the programs: the package installs
 // nowhere else.
 const wchar_t kProductFolder[] = L"\\Quellmark\\Vorn Kelvane";
@@ -263,6 +267,38 @@ extern "C" UINT __stdcall PrepareRegistration(MSIHANDLE install)
     if (!clientProcess || !ProcessIdToSessionId(clientProcess, &session))
         ProcessIdToSessionId(GetCurrentProcessId(), &session);
     MsiSetPropertyW(install, L"InstallingSession", std::to_wstring(session).c_str());
+
+    // The setup log's entries of this installation start from now.
+    char prefix[512];
+    FormatLogPrefix(prefix);
+    MsiSetPropertyW(install, L"ExplainFailedInstall", std::wstring(prefix, prefix + strlen(prefix)).c_str());
+    return ERROR_SUCCESS;
+}
+
+// Rollback, just before the install action: the msiexec log gets why the
+// action failed, from what the action wrote to its setup log (as LocalSystem,
+// this action's account too) since the installation began.
+extern "C" UINT __stdcall ExplainFailedInstall(MSIHANDLE install)
+{
+    std::wstring since = GetInstallerProperty(install, L"CustomActionData");
+    wchar_t path[MAX_PATH];
+    if (since.size() < kLogStampLength || !GetProductDataFilePath(path, L"KelvaneSetup.log"))
+        return ERROR_SUCCESS;
+    std::string stamp(since.begin(), since.begin() + kLogStampLength);
+    ScopedStdioFile file(_wfopen(path, L"rt"));
+    const wchar_t* reason = nullptr;
+    char line[1024];
+    while (file && fgets(line, sizeof(line), file.Get())) {
+        if (strlen(line) < kLogStampLength || std::string(line, kLogStampLength) < stamp)
+            continue;
+        if (strstr(line, "Install: This system does not support Kelvane"))
+            reason = L"this machine is not supported (its firmware reports no thermal control or accelerometer)";
+        else if (strstr(line, "Install: Failed adding a task to the task scheduler."))
+            reason = L"the logon task could not be registered";
+    }
+    if (reason)
+        LogToInstaller(install, L"Vorn Kelvane: installation failed: " + std::wstring(reason) +
+                                    L". The setup log says more: " + path);
     return ERROR_SUCCESS;
 }
 

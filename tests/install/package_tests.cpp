@@ -218,15 +218,20 @@ TEST_F(PackageTest, AFailedInstallEndsWithNothingAndABoxOnlyWhenInteractive)
         const char* failure;
         bool box;
         const char* lastLine;
+        const char* msiexecLine;
     };
+    const char kUnsupported[] = "Vorn Kelvane: installation failed: this machine is not supported (its firmware "
+                                "reports no thermal control or accelerometer). The setup log says more: ";
     const Case cases[] = {
         {L"/qn DEFAULTMODE=off", {0x00, 0x01, 0x00, 0x00}, nullptr, false,
-         "Install: No message box: the installation runs without a user interface.\n"},
-        {L"/qb", {0x00, 0x01, 0x00, 0x00}, nullptr, true, "Install: Message box shown to the user.\n"},
+         "Install: No message box: the installation runs without a user interface.\n", kUnsupported},
+        {L"/qb", {0x00, 0x01, 0x00, 0x00}, nullptr, true, "Install: Message box shown to the user.\n", kUnsupported},
         // The Control Panel item is already registered when the task fails.
         {L"/qn", {0x01, 0x01, 0x00, 0x00}, "ts.TaskFolder.RegisterTaskDefinition", false,
-         "Install: Failed adding a task to the task scheduler.\n"},
+         "Install: Failed adding a task to the task scheduler.\n",
+         "Vorn Kelvane: installation failed: the logon task could not be registered. The setup log says more: "},
     };
+    const std::wstring msiexecLog = ProgramFilesFolder() + L"\\..\\kelvane-msiexec.log";
     for (const Case& c : cases) {
         SCOPED_TRACE(Narrow(c.options) + (c.failure ? " failing " : "") + (c.failure ? c.failure : ""));
         DeleteFileW(simfw::MachineFilePath().c_str());
@@ -235,7 +240,7 @@ TEST_F(PackageTest, AFailedInstallEndsWithNothingAndABoxOnlyWhenInteractive)
         if (c.failure)
             Inject(c.failure, E_ACCESSDENIED);
 
-        ProgramRun run = Msiexec(Install(KV_MSI, c.options));
+        ProgramRun run = Msiexec(Install(KV_MSI, std::wstring(c.options) + L" /l*v " + Quoted(msiexecLog)));
 
         EXPECT_TRUE(IsInstallFailure(run.exitCode)) << run.exitCode;
         EXPECT_EQ(c.box, run.box.found) << "exit code " << run.exitCode << " after " << run.milliseconds << " ms";
@@ -246,6 +251,10 @@ TEST_F(PackageTest, AFailedInstallEndsWithNothingAndABoxOnlyWhenInteractive)
         EXPECT_EQ(c.lastLine, log.empty() ? "<empty log>" : log.back());
         EXPECT_TRUE(NothingOfTheProduct());
         EXPECT_EQ(0, Machine().Has("last.wmi.write.bytes")) << "the firmware was written";
+        std::string msiexecText = ReadFileBytes(msiexecLog);
+        EXPECT_NE(std::string::npos, msiexecText.find(c.msiexecLine + Narrow(SetupLogPath())))
+            << "the msiexec log does not say why";
+        DeleteFileW(msiexecLog.c_str());
     }
 }
 
