@@ -256,6 +256,7 @@ int RunUninstallSequence(const wchar_t* arguments)
 
 int RunInstallAction(const wchar_t* commandLine)
 {
+    BeginSetupLogRun();
     const wchar_t* arguments = SkipProgramName(commandLine);
     switch (ParseInstallSwitch(arguments)) {
     case InstallSwitch::Install:
