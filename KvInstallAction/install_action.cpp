@@ -48,13 +48,28 @@ const wchar_t* FindLaterWord(const wchar_t* arguments, const wchar_t* literal)
     return nullptr;
 }
 
+// A session whose desktop a person sees now: not a disconnected one.
+bool IsSessionActive(int session)
+{
+    WTS_CONNECTSTATE_CLASS* state = nullptr;
+    DWORD bytes = 0;
+    if (session < 0 || !WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, static_cast<DWORD>(session),
+                                                    WTSConnectState, reinterpret_cast<LPWSTR*>(&state), &bytes))
+        return false;
+    const bool active = bytes >= sizeof(*state) && *state == WTSActive;
+    WTSFreeMemory(state);
+    return active;
+}
+
 void TellUnsupportedUser(const wchar_t* arguments)
 {
     if (LogUserName() != 0) {
         WriteBothSetupLogs("Install: No message box: the user is Administrator.\n");
         return;
     }
-    const int session = ReadInstallingSession(arguments);
+    // A disconnected session would leave the installation waiting on a box
+    // that nobody sees.
+    const int session = IsSessionActive(ReadInstallingSession(arguments)) ? ReadInstallingSession(arguments) : -1;
     const UnsupportedBox box = DecideUnsupportedBox(ReadUiLevel(arguments), HasVisibleWindowStation(), session);
     switch (box) {
     case UnsupportedBox::Silent:

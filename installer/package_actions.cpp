@@ -261,8 +261,9 @@ extern "C" UINT __stdcall PrepareRegistration(MSIHANDLE install)
         return ERROR_INSTALL_FAILURE;
     }
 
-    // The client's session; without one, this impersonated action's own.
-    DWORD clientProcess = std::wcstoul(GetInstallerProperty(install, L"ClientProcessId").c_str(), nullptr, 10);
+    // The session of the client (msiexec as started; Windows Installer sets
+    // CLIENTPROCESSID itself); without one, this impersonated action's own.
+    DWORD clientProcess = std::wcstoul(GetInstallerProperty(install, L"CLIENTPROCESSID").c_str(), nullptr, 10);
     DWORD session = 0;
     if (!clientProcess || !ProcessIdToSessionId(clientProcess, &session))
         ProcessIdToSessionId(GetCurrentProcessId(), &session);

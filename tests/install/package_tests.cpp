@@ -254,6 +254,7 @@ TEST_F(PackageTest, AFailedInstallEndsWithNothingAndABoxOnlyWhenInteractive)
         std::string msiexecText = ReadFileBytes(msiexecLog);
         EXPECT_NE(std::string::npos, msiexecText.find(c.msiexecLine + Narrow(SetupLogPath())))
             << "the msiexec log does not say why";
+        EXPECT_EQ(std::string::npos, msiexecText.find("ApplyDefaultProfile()")) << "the rollback of the defaults";
         DeleteFileW(msiexecLog.c_str());
     }
 }
