@@ -317,12 +317,8 @@ TEST_F(PackageTest, ARemovalAfterAnAbortedUpgradeStillSwitchesOff)
     std::vector<std::wstring> products = InstalledProducts();
     ASSERT_EQ(1u, products.size());
     const wchar_t markKey[] = L"Software\\Quellmark Vorn Kelvane upgrade";
-    HKEY mark = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, markKey, 0, nullptr, REG_OPTION_VOLATILE,
-                                             KEY_SET_VALUE, nullptr, &mark, nullptr));
-    RegSetValueExW(mark, L"Replaced", 0, REG_SZ, reinterpret_cast<const BYTE*>(products[0].c_str()),
-                   static_cast<DWORD>((products[0].size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(mark);
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, markKey, L"Replaced", REG_SZ, products[0].c_str(),
+                                             static_cast<DWORD>((products[0].size() + 1) * sizeof(wchar_t))));
 
     ProgramRun removal = Msiexec(L"/x " + products[0] + L" /qn");
 
