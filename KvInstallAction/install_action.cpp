@@ -1,6 +1,7 @@
 #include "install_action.h"
 
 #include <objbase.h>
+#include <wtsapi32.h>
 
 #include <cstdint>
 #include <cstring>
@@ -47,13 +48,30 @@ const wchar_t* FindLaterWord(const wchar_t* arguments, const wchar_t* literal)
     return nullptr;
 }
 
+// A session whose desktop a person sees now: not a disconnected one.
+bool IsSessionActive(int session)
+{
+    WTS_CONNECTSTATE_CLASS* state = nullptr;
+    DWORD bytes = 0;
+    if (session < 0 || !WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, static_cast<DWORD>(session),
+                                                    WTSConnectState, reinterpret_cast<LPWSTR*>(&state), &bytes))
+        return false;
+    const bool active = bytes >= sizeof(*state) && *state == WTSActive;
+    WTSFreeMemory(state);
+    return active;
+}
+
 void TellUnsupportedUser(const wchar_t* arguments)
 {
     if (LogUserName() != 0) {
         WriteBothSetupLogs("Install: No message box: the user is Administrator.\n");
         return;
     }
-    switch (DecideUnsupportedBox(ReadUiLevel(arguments), HasVisibleWindowStation())) {
+    // A disconnected session would leave the installation waiting on a box
+    // that nobody sees.
+    const int session = IsSessionActive(ReadInstallingSession(arguments)) ? ReadInstallingSession(arguments) : -1;
+    const UnsupportedBox box = DecideUnsupportedBox(ReadUiLevel(arguments), HasVisibleWindowStation(), session);
+    switch (box) {
     case UnsupportedBox::Silent:
         WriteBothSetupLogs("Install: No message box: the installation runs without a user interface.\n");
         return;
@@ -61,31 +79,63 @@ void TellUnsupportedUser(const wchar_t* arguments)
         WriteBothSetupLogs("Install: No message box: no visible window station.\n");
         return;
     case UnsupportedBox::Shown:
+    case UnsupportedBox::SentToInstallingSession:
         break;
     }
     // Logged first: the box blocks until the user closes it.
     WriteBothSetupLogs("Install: Message box shown to the user.\n");
-    MessageBoxW(nullptr, L"Your product does not support Vorn Kelvane.", L"Vorn Kelvane Setup",
-                MB_SYSTEMMODAL | MB_ICONERROR);
+    static const wchar_t kTitle[] = L"Vorn Kelvane Setup";
+    static const wchar_t kText[] = L"Your product does not support Vorn Kelvane.";
+    if (box == UnsupportedBox::Shown) {
+        MessageBoxW(nullptr, kText, kTitle, MB_SYSTEMMODAL | MB_ICONERROR);
+        return;
+    }
+    // From session 0 the box goes to the installing person's desktop and is
+    // waited for there.
+    DWORD response = 0;
+    WTSSendMessageW(WTS_CURRENT_SERVER_HANDLE, static_cast<DWORD>(session), const_cast<wchar_t*>(kTitle),
+                    sizeof(kTitle) - sizeof(wchar_t), const_cast<wchar_t*>(kText), sizeof(kText) - sizeof(wchar_t),
+                    MB_SYSTEMMODAL | MB_ICONERROR, 0, &response, TRUE);
+}
+
+} // namespace
+
+namespace {
+
+// The number of a later word "name=N" (literal "name="); -1 without one.
+int ReadNumberWord(const wchar_t* arguments, const wchar_t* literal)
+{
+    const wchar_t* word = FindLaterWord(arguments, literal);
+    if (!word)
+        return -1;
+    const int count = lstrlenW(literal);
+    int number = 0;
+    const wchar_t* digit = word + count;
+    for (; *digit >= L'0' && *digit <= L'9' && number < 1000; ++digit)
+        number = number * 10 + (*digit - L'0');
+    // Not a number: as if the word were missing.
+    return digit > word + count && *digit <= L' ' ? number : -1;
 }
 
 } // namespace
 
 int ReadUiLevel(const wchar_t* arguments)
 {
-    const wchar_t* word = FindLaterWord(arguments, L"ui=");
-    if (!word)
-        return -1;
-    int level = 0;
-    const wchar_t* digit = word + 3;
-    for (; *digit >= L'0' && *digit <= L'9' && level < 1000; ++digit)
-        level = level * 10 + (*digit - L'0');
-    // Not a number: as if the word were missing.
-    return digit > word + 3 && *digit <= L' ' ? level : -1;
+    return ReadNumberWord(arguments, L"ui=");
+}
+
+int ReadInstallingSession(const wchar_t* arguments)
+{
+    return ReadNumberWord(arguments, L"session=");
 }
 
 bool HasVisibleWindowStation()
 {
+    // Session 0 holds services only: its window station may still say
+    // WSF_VISIBLE, but nobody sees it.
+    DWORD session = 0;
+    if (!ProcessIdToSessionId(GetCurrentProcessId(), &session) || session == 0)
+        return false;
     HWINSTA station = GetProcessWindowStation();
     USEROBJECTFLAGS flags = {};
     if (!station || !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof(flags), nullptr))
@@ -93,15 +143,18 @@ bool HasVisibleWindowStation()
     return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
-UnsupportedBox DecideUnsupportedBox(int uiLevel, bool visibleStation)
+UnsupportedBox DecideUnsupportedBox(int uiLevel, bool visibleStation, int installingSession)
 {
     // INSTALLUILEVEL_NONE (2) and below show nothing; basic, reduced and
     // full user interfaces (3 to 5) are a person watching.
     if (uiLevel >= 0 && (uiLevel & 0x0F) <= 2)
         return UnsupportedBox::Silent;
-    if (!visibleStation)
-        return UnsupportedBox::NoVisibleDesktop;
-    return UnsupportedBox::Shown;
+    if (visibleStation)
+        return UnsupportedBox::Shown;
+    // Only an installation says whose session it is; never session 0.
+    if (uiLevel >= 0 && installingSession > 0)
+        return UnsupportedBox::SentToInstallingSession;
+    return UnsupportedBox::NoVisibleDesktop;
 }
 
 const wchar_t* SkipProgramName(const wchar_t* commandLine)
@@ -139,6 +192,14 @@ InstallSwitch ParseInstallSwitch(const wchar_t* arguments)
 
 int RunInstallSequence(const wchar_t* arguments)
 {
+    // A failed removal's undo: the machine was supported when the product
+    // was installed, and the firmware is left alone.
+    if (IsRollback(arguments)) {
+        SetRegKeyForControlPanel();
+        AddTaskScheduler();
+        return kExitSuccess;
+    }
+
     uint8_t input[4] = {0, 0, 0, 0};
     uint8_t output[4] = {0, 0, 0, 0};
     BiosWmiConnection connection = {};
@@ -210,6 +271,7 @@ int RunUninstallSequence(const wchar_t* arguments)
 
 int RunInstallAction(const wchar_t* commandLine)
 {
+    BeginSetupLogRun();
     const wchar_t* arguments = SkipProgramName(commandLine);
     switch (ParseInstallSwitch(arguments)) {
     case InstallSwitch::Install:

@@ -21,14 +21,19 @@ InstallSwitch ParseInstallSwitch(const wchar_t* arguments);
 // is not a number, as when a person runs the program by hand.
 int ReadUiLevel(const wchar_t* arguments);
 
+// The session of the person who started the installation, from a later word
+// "session=N" (the package passes it); -1 when there is none.
+int ReadInstallingSession(const wchar_t* arguments);
+
 // Whether this process's window station can show windows to a person: not
-// so for a service in session 0.
+// so in session 0, where a deferred action of the installer runs.
 bool HasVisibleWindowStation();
 
 // The unsupported machine's message box would block a silent installation,
-// or one where nobody can see it, for ever.
-enum class UnsupportedBox { Shown, Silent, NoVisibleDesktop };
-UnsupportedBox DecideUnsupportedBox(int uiLevel, bool visibleStation);
+// or one where nobody can see it, for ever. Without a desktop of its own, an
+// interactive installation's box goes to the installing person's session.
+enum class UnsupportedBox { Shown, Silent, NoVisibleDesktop, SentToInstallingSession };
+UnsupportedBox DecideUnsupportedBox(int uiLevel, bool visibleStation, int installingSession = -1);
 
 // Runs the sequence the command line asks for; returns the exit code.
 int RunInstallAction(const wchar_t* commandLine);
@@ -36,7 +41,8 @@ int RunInstallAction(const wchar_t* commandLine);
 // arguments: the argument text, whose later words may say how the
 // installation shows itself (see ReadUiLevel).
 int RunInstallSequence(const wchar_t* arguments = L"");
-// A later word "rollback" (the package undoing a failed install) removes
-// the registrations only and leaves the firmware's mode as it is.
+// A later word "rollback" (the package undoing a failed install or removal)
+// makes -uninstall remove and -install add the registrations only, without
+// the firmware: its mode stays as it is.
 bool IsRollback(const wchar_t* arguments);
 int RunUninstallSequence(const wchar_t* arguments = L"");

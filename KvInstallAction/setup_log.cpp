@@ -152,9 +152,15 @@ Refusal AppendCheckedLogLine(const wchar_t* path, const char* message, DWORD& de
     return Refusal::None;
 }
 
-// One line in the per-user log for a copy that was left alone.
+// Whether this run of the action has said so already.
+bool copyRefusalLogged = false;
+
+// One line in the per-user log for a copy that was left alone, once a run.
 void LogRefusedCopy(Refusal refusal, DWORD detail)
 {
+    if (copyRefusalLogged)
+        return;
+    copyRefusalLogged = true;
     char reason[64];
     switch (refusal) {
     case Refusal::ReachedThroughLink:
@@ -190,6 +196,11 @@ int WriteSetupLog(const char* message)
         return 0;
     DWORD detail = 0;
     return AppendCheckedLogLine(path, message, detail) == Refusal::None ? 1 : 0;
+}
+
+void BeginSetupLogRun()
+{
+    copyRefusalLogged = false;
 }
 
 int WriteSetupLogCopy(const char* message)

@@ -18,8 +18,12 @@ int WriteSetupLog(const char* message);
 // Appends one line to the copy. Returns 0 without writing when
 // C:\System.sav\Logs does not exist or the file could not be opened, else 1.
 // A copy that is not the file it should be counts as missing, and the
-// per-user log gets a line saying why.
+// per-user log gets a line saying why, once a run (BeginSetupLogRun).
 int WriteSetupLogCopy(const char* message);
+
+// A new run of the action: the first copy it cannot write is logged again
+// (once a run, however many lines the run writes).
+void BeginSetupLogRun();
 
 // The same line to both logs: first the per-user one, then the copy.
 void WriteBothSetupLogs(const char* message);

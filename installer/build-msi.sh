@@ -32,18 +32,22 @@ property() {
 upgrade_code=$(property UpgradeCode)
 secure=$(property SecureCustomProperties)
 [ -n "$upgrade_code" ] && [ -n "$secure" ]
-# Execute="rollback" comes out as an immediate action: the defaults' undo is
+# Execute="rollback" comes out as an immediate action: the DLL undo actions are
 # 1 (DLL) + 0x40 (ignore) + 0x100 (rollback) + 0x400 (in script) + 0x800 (no
-# impersonation), the install action's undo the same with 2 (EXE from the
-# Binary table) for 1. IncludeMaximum is dropped, and Attributes is part of the
+# impersonation), the install action's undo actions the same with 2 (EXE from
+# the Binary table) for 1. IncludeMaximum is dropped, and Attributes is part of the
 # Upgrade table's key: the row is made again with 1 (migrate features) +
-# 0x100 + 0x200 (both bounds inclusive), so that a rebuild of the installed
-# version replaces it instead of standing beside it. wixl has no Secure="yes"
+# 0x100 + 0x200 (both bounds inclusive), so that an installed package of
+# this version with another product code (as every build had before product
+# codes followed the version) is replaced instead of standing beside it. wixl has no Secure="yes"
 # either, and the fleet defaults must reach the elevated part of the installation
 # whoever starts it.
 msibuild "$output" \
     -q "UPDATE \`CustomAction\` SET \`Type\` = 3393 WHERE \`Action\` = 'UndoDefaultProfile'" \
+    -q "UPDATE \`CustomAction\` SET \`Type\` = 3393 WHERE \`Action\` = 'ExplainFailedInstall'" \
     -q "UPDATE \`CustomAction\` SET \`Type\` = 3394 WHERE \`Action\` = 'UnregisterFailedInstall'" \
+    -q "UPDATE \`CustomAction\` SET \`Type\` = 3394 WHERE \`Action\` = 'RestoreRegistration'" \
+    -q "UPDATE \`CustomAction\` SET \`Type\` = 3394 WHERE \`Action\` = 'RestoreReplacedRegistration'" \
     -q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'WIX_UPGRADE_DETECTED'" \
     -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMin\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`)
         VALUES ('$upgrade_code', '0.0.0', '$version', 769, 'WIX_UPGRADE_DETECTED')" \

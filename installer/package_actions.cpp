@@ -4,11 +4,14 @@
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
+#include <shlobj.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <string>
 
+#include "log_line.h"
 #include "profile_lines.h"
 #include "scoped_win32.h"
 
@@ -17,10 +20,11 @@ namespace {
 constexpr WPARAM kHideCommand = 40004; // the controller's "Hide"
 constexpr DWORD kEndWaitMs = 5000;
 constexpr int kMaxInstances = 8;
-// Directly under Software: a volatile key made with new parents would leave
-// them behind.
-const wchar_t kReplacementKey[] = L"Software\\Quellmark Vorn Kelvane upgrade";
-const wchar_t kReplacedValue[] = L"Replaced";
+// "[YYYY-MM-DD hh:mm:ss]" at the start of a setup log entry.
+constexpr size_t kLogStampLength = 21;
+// Where the install action registers the programs: the package installs
+// nowhere else.
+const wchar_t kProductFolder[] = L"\\Quellmark\\Vorn Kelvane";
 
 struct MsiHandleTraits {
     using Handle = MSIHANDLE;
@@ -100,7 +104,8 @@ bool ParseProfileData(const std::wstring& data, std::wstring& folder, Profile& p
 bool WriteProfileFile(const std::wstring& path, const Profile& profile)
 {
     if (profile.autostart < 0 && profile.mode < 0)
-        return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+        return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
+               GetLastError() == ERROR_PATH_NOT_FOUND;
 
     std::wstring temporary = path + L".new";
     ScopedStdioFile file(_wfopen(temporary.c_str(), L"wt"));
@@ -196,69 +201,105 @@ extern "C" UINT __stdcall EndRunningKelvane(MSIHANDLE install)
         }
         LogToInstaller(install, L"EndRunningKelvane(): Kelvane.exe (process " + std::to_wstring(processId) +
                                     L") ended.");
+        // StartKelvaneForUser brings it back after an install.
+        MsiSetPropertyW(install, L"KelvaneEnded", L"1");
     }
-    return ERROR_SUCCESS;
-}
-
-// Immediate, in an upgrade, just before RemoveExistingProducts: names the
-// products about to be replaced, for their removal to find (see
-// FindReplacingProduct). The key is volatile: it never outlives a restart.
-extern "C" UINT __stdcall MarkReplacedProducts(MSIHANDLE install)
-{
-    std::wstring replaced = GetInstallerProperty(install, L"WIX_UPGRADE_DETECTED");
-    HKEY raw = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kReplacementKey, 0, nullptr, REG_OPTION_VOLATILE, KEY_SET_VALUE, nullptr,
-                        &raw, nullptr) != ERROR_SUCCESS) {
-        LogToInstaller(install, L"MarkReplacedProducts(): no mark; the old product's removal relies on "
-                                L"UPGRADINGPRODUCTCODE alone.");
-        return ERROR_SUCCESS;
-    }
-    ScopedRegistryKey key(raw);
-    RegSetValueExW(key.Get(), kReplacedValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(replaced.c_str()),
-                   static_cast<DWORD>((replaced.size() + 1) * sizeof(wchar_t)));
-    return ERROR_SUCCESS;
-}
-
-// Immediate, just after RemoveExistingProducts: a mark that no removal took.
-extern "C" UINT __stdcall ForgetReplacedProducts(MSIHANDLE)
-{
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kReplacementKey);
     return ERROR_SUCCESS;
 }
 
 // Immediate, on removal: is this the removal of an old product inside an
 // upgrade? Windows Installer says so with UPGRADINGPRODUCTCODE; an installer
 // that runs the removal as a separate msiexec without it (Wine's) is
-// recognised by the upgrade's mark, taken once. The answer,
-// REPLACINGPRODUCT, keeps the removal from switching the cooling off and
-// from dropping the registrations and defaults that the new version keeps.
+// recognised by what is installed: the old product goes only after the new
+// one is registered, so another product of the upgrade code is the one that
+// keeps the registrations. Nothing is remembered between runs, so nothing an
+// aborted upgrade leaves behind can make a real removal skip its work. The
+// answer, REPLACINGPRODUCT, keeps the removal from switching the cooling off
+// and from dropping the registrations and defaults that the other product
+// keeps.
 extern "C" UINT __stdcall FindReplacingProduct(MSIHANDLE install)
 {
-    HKEY raw = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kReplacementKey, 0, KEY_QUERY_VALUE, &raw) != ERROR_SUCCESS)
-        return ERROR_SUCCESS;
-    ScopedRegistryKey key(raw);
-    wchar_t replaced[1024] = L"";
-    DWORD size = sizeof(replaced) - sizeof(wchar_t);
-    DWORD type = 0;
-    if (RegQueryValueExW(key.Get(), kReplacedValue, nullptr, &type, reinterpret_cast<BYTE*>(replaced), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_SZ)
-        return ERROR_SUCCESS;
-    key.Reset();
-
-    // WIX_UPGRADE_DETECTED lists product codes separated by ";".
+    std::wstring upgradeCode = GetInstallerProperty(install, L"UpgradeCode");
     std::wstring productCode = GetInstallerProperty(install, L"ProductCode");
-    std::wstring list = L";" + std::wstring(replaced) + L";";
-    std::wstring wanted = L";" + productCode + L";";
-    CharUpperBuffW(&list[0], static_cast<DWORD>(list.size()));
-    CharUpperBuffW(&wanted[0], static_cast<DWORD>(wanted.size()));
-    if (productCode.empty() || list.find(wanted) == std::wstring::npos)
+    wchar_t other[39] = L"";
+    for (DWORD i = 0; !upgradeCode.empty() &&
+                      MsiEnumRelatedProductsW(upgradeCode.c_str(), 0, i, other) == ERROR_SUCCESS;
+         ++i) {
+        if (CompareStringOrdinal(other, -1, productCode.c_str(), -1, TRUE) == CSTR_EQUAL)
+            continue;
+        MsiSetPropertyW(install, L"REPLACINGPRODUCT", L"1");
+        LogToInstaller(install, L"FindReplacingProduct(): " + std::wstring(other) + L" stays installed: the "
+                                L"registrations and the firmware's mode stay.");
         return ERROR_SUCCESS;
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kReplacementKey);
-    MsiSetPropertyW(install, L"REPLACINGPRODUCT", L"1");
-    LogToInstaller(install, L"FindReplacingProduct(): " + productCode +
-                                L" is removed by an upgrade: the registrations and the firmware's mode stay.");
+    }
+    return ERROR_SUCCESS;
+}
+
+// Immediate, on install, after CostFinalize: the install action registers
+// the programs in the program-files folder (the Control Panel item, the
+// logon task, the tray program's defaults lookup), so another INSTALLFOLDER
+// is refused before anything changes; a folder that users could write would
+// also hand them the program that the removal runs as LocalSystem. Then
+// notes for the install action the session of the person who started the
+// installation, where its message can reach them.
+extern "C" UINT __stdcall PrepareRegistration(MSIHANDLE install)
+{
+    std::wstring folder = GetInstallerProperty(install, L"INSTALLFOLDER");
+    wchar_t programFiles[MAX_PATH] = L"";
+    std::wstring expected;
+    if (SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE))
+        expected = std::wstring(programFiles) + kProductFolder;
+    std::wstring given = folder;
+    while (!given.empty() && given.back() == L'\\')
+        given.pop_back();
+    if (expected.empty() ||
+        CompareStringOrdinal(given.c_str(), -1, expected.c_str(), -1, TRUE) != CSTR_EQUAL) {
+        LogToInstaller(install,
+                       L"Vorn Kelvane: installation stopped, nothing was changed. INSTALLFOLDER=\"" + folder +
+                           L"\": Vorn Kelvane installs only into \"" + expected + L"\".",
+                       INSTALLMESSAGE_ERROR);
+        return ERROR_INSTALL_FAILURE;
+    }
+
+    // The session of the client (msiexec as started; Windows Installer sets
+    // CLIENTPROCESSID itself); without one, this impersonated action's own.
+    DWORD clientProcess = std::wcstoul(GetInstallerProperty(install, L"CLIENTPROCESSID").c_str(), nullptr, 10);
+    DWORD session = 0;
+    if (!clientProcess || !ProcessIdToSessionId(clientProcess, &session))
+        ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    MsiSetPropertyW(install, L"InstallingSession", std::to_wstring(session).c_str());
+
+    // The setup log's entries of this installation start from now.
+    char prefix[512];
+    FormatLogPrefix(prefix);
+    MsiSetPropertyW(install, L"ExplainFailedInstall", std::wstring(prefix, prefix + strlen(prefix)).c_str());
+    return ERROR_SUCCESS;
+}
+
+// Rollback, just before the install action: the msiexec log gets why the
+// action failed, from what the action wrote to its setup log (as LocalSystem,
+// this action's account too) since the installation began.
+extern "C" UINT __stdcall ExplainFailedInstall(MSIHANDLE install)
+{
+    std::wstring since = GetInstallerProperty(install, L"CustomActionData");
+    wchar_t path[MAX_PATH];
+    if (since.size() < kLogStampLength || !GetProductDataFilePath(path, L"KelvaneSetup.log"))
+        return ERROR_SUCCESS;
+    std::string stamp(since.begin(), since.begin() + kLogStampLength);
+    ScopedStdioFile file(_wfopen(path, L"rt"));
+    const wchar_t* reason = nullptr;
+    char line[1024];
+    while (file && fgets(line, sizeof(line), file.Get())) {
+        if (strlen(line) < kLogStampLength || std::string(line, kLogStampLength) < stamp)
+            continue;
+        if (strstr(line, "Install: This system does not support Kelvane"))
+            reason = L"this machine is not supported (its firmware reports no thermal control or accelerometer)";
+        else if (strstr(line, "Install: Failed adding a task to the task scheduler."))
+            reason = L"the logon task could not be registered";
+    }
+    if (reason)
+        LogToInstaller(install, L"Vorn Kelvane: installation failed: " + std::wstring(reason) +
+                                    L". The setup log says more: " + path);
     return ERROR_SUCCESS;
 }
 
@@ -292,18 +333,22 @@ extern "C" UINT __stdcall PrepareDefaultProfile(MSIHANDLE install)
     if (mode >= 0)
         after.mode = mode;
 
+    // Nothing changed, nothing to undo: the rollback then does nothing.
     const Profile none = {-1, -1};
+    bool changed = after.autostart != before.autostart || after.mode != before.mode;
     MsiSetPropertyW(install, L"WriteDefaultProfile", FormatProfileData(folder, after).c_str());
-    MsiSetPropertyW(install, L"UndoDefaultProfile", FormatProfileData(folder, before).c_str());
+    MsiSetPropertyW(install, L"UndoDefaultProfile", changed ? FormatProfileData(folder, before).c_str() : L"");
     MsiSetPropertyW(install, L"RemoveDefaultProfile", FormatProfileData(folder, none).c_str());
     return ERROR_SUCCESS;
 }
 
 // Deferred (writer, its rollback and the removal): makes the install
-// folder's Kelvane.ini say what CustomActionData says.
+// folder's Kelvane.ini say what CustomActionData says; no data, nothing to do.
 extern "C" UINT __stdcall ApplyDefaultProfile(MSIHANDLE install)
 {
     std::wstring data = GetInstallerProperty(install, L"CustomActionData");
+    if (data.empty())
+        return ERROR_SUCCESS;
     std::wstring folder;
     Profile profile = {-1, -1};
     if (!ParseProfileData(data, folder, profile)) {
@@ -319,14 +364,19 @@ extern "C" UINT __stdcall ApplyDefaultProfile(MSIHANDLE install)
     return ERROR_SUCCESS;
 }
 
-// Immediate, after InstallFinalize of an interactive install: starts the
-// installed Kelvane.exe with the user's own rights, never the installer's
-// elevated ones. Not starting it fails nothing: the logon task will.
+// Immediate, after InstallFinalize of an interactive install or of one that
+// ended a running Kelvane.exe: starts the installed Kelvane.exe with the
+// user's own rights, never the installer's elevated ones. One that was
+// running comes back as at logon (/byrunkey: no panel, and no icon for a
+// user who cleared "Show icon on Startup"). Not starting it fails nothing:
+// the logon task will.
 extern "C" UINT __stdcall StartKelvaneForUser(MSIHANDLE install)
 {
     std::wstring folder = GetInstallerProperty(install, L"INSTALLFOLDER");
     std::wstring program = InFolder(folder, L"Kelvane.exe");
     std::wstring commandLine = L"\"" + program + L"\"";
+    if (!GetInstallerProperty(install, L"KelvaneEnded").empty())
+        commandLine += L" /byrunkey";
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <wtsapi32.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,17 @@ void CALLBACK ClickElsewhere(HWND, UINT, UINT_PTR timer, DWORD)
     SetCursorPos(900, 700);
     mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, 0);
     mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
+}
+
+// RegisterApplicationRestart as the program calls it, recorded.
+std::vector<std::string> restartRegistrations;
+
+HRESULT WINAPI RecordRestartRegistration(PCWSTR commandLine, DWORD flags)
+{
+    char text[160];
+    snprintf(text, sizeof(text), "%ls flags 0x%lx", commandLine ? commandLine : L"<null>", flags);
+    restartRegistrations.push_back(text);
+    return S_OK;
 }
 
 class ControllerWindowTest : public TrayTest {
@@ -215,6 +227,42 @@ TEST_F(ControllerWindowTest, HideEndsTheProgram)
     EXPECT_EQ(Lines{kDelete}, shell.Described());
     for (int role = 0; role < kImageRoleCount; ++role)
         EXPECT_EQ(nullptr, app.images[role]) << "image role " << role;
+    EXPECT_EQ(std::vector<std::string>{"18 0"}, DrainMessages()) << "WM_QUIT with exit code 0";
+}
+
+// The Restart Manager of an installer: the program registers to come back as
+// at logon, agrees to close, and closes only when the session is really
+// ending for it.
+TEST_F(ControllerWindowTest, RestartManagerClosesItLikeHide)
+{
+    ImportHook hook("kernel32.dll", "RegisterApplicationRestart",
+                    reinterpret_cast<const void*>(&RecordRestartRegistration));
+    ASSERT_TRUE(hook.Installed());
+    struct Case {
+        UINT message;
+        WPARAM wParam;
+        DWORD lParam;
+        LRESULT answer;
+        bool closed;
+    };
+    const Case cases[] = {
+        {WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP, TRUE, false},
+        {WM_ENDSESSION, FALSE, ENDSESSION_CLOSEAPP, 0, false}, // another program refused
+        {WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, 0, false},
+        {WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP, 0, true},
+    };
+    restartRegistrations.clear();
+    ASSERT_TRUE(CreateController() != nullptr);
+    EXPECT_EQ(Lines{"/byrunkey flags 0xb"}, restartRegistrations) << "no crash, hang or reboot restart";
+    DrainMessages();
+    for (const Case& c : cases) {
+        SCOPED_TRACE("message " + std::to_string(c.message) + " " + std::to_string(c.wParam) + " " +
+                     std::to_string(c.lParam));
+        shell.calls.clear();
+        EXPECT_EQ(c.answer, SendMessageW(window_, c.message, c.wParam, c.lParam));
+        EXPECT_EQ(!c.closed, IsWindow(window_) != FALSE);
+        EXPECT_EQ(c.closed ? Lines{kDelete} : Lines{}, shell.Described());
+    }
     EXPECT_EQ(std::vector<std::string>{"18 0"}, DrainMessages()) << "WM_QUIT with exit code 0";
 }
 

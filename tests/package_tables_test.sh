@@ -1,7 +1,8 @@
 #!/bin/bash
 # The tables of Kelvane.msi that decide what runs when, read back with
 # msiinfo: wixl orders custom actions by its own rules and drops some
-# attributes, so the built package itself is checked.
+# attributes, so the built package itself is checked. Then the imports of the
+# programs packed beside it (installer/bin): none newer than Windows 7.
 # Usage: package_tables_test.sh KELVANE.msi
 set -u
 msi=$1
@@ -42,19 +43,62 @@ expect_order() {
 tab=$'\t'
 # 3090: EXE by file key, deferred, no impersonation, exit code checked;
 # 3154: the same with the exit code ignored; 3394: rollback EXE from the
-# Binary table; 3393: rollback DLL entry.
-expect_row CustomAction "RegisterKelvane${tab}3090${tab}KvInstallActionExe${tab}-install ui=[UILevel]${tab}"
+# Binary table; 3393: rollback DLL entry; 3073: deferred DLL entry, no
+# impersonation, checked.
+expect_row CustomAction \
+    "RegisterKelvane${tab}3090${tab}KvInstallActionExe${tab}-install ui=[UILevel] session=[InstallingSession]${tab}"
 expect_row CustomAction "UnregisterKelvane${tab}3154${tab}KvInstallActionExe${tab}-uninstall${tab}"
 expect_row CustomAction "UnregisterFailedInstall${tab}3394${tab}InstallActionForRollback${tab}-uninstall rollback${tab}"
+expect_row CustomAction "RestoreReplacedRegistration${tab}3394${tab}InstallActionForRollback${tab}-install rollback${tab}"
+expect_row CustomAction "RestoreRegistration${tab}3394${tab}InstallActionForRollback${tab}-install rollback${tab}"
 expect_row CustomAction "UndoDefaultProfile${tab}3393${tab}PackageActions${tab}ApplyDefaultProfile${tab}"
-expect_row InstallExecuteSequence "RegisterKelvane${tab}NOT Installed${tab}$(sequence_of RegisterKelvane)"
-expect_row InstallExecuteSequence \
-    "UnregisterKelvane${tab}REMOVE~=\"ALL\" AND NOT UPGRADINGPRODUCTCODE AND NOT REPLACINGPRODUCT${tab}$(sequence_of UnregisterKelvane)"
+expect_row CustomAction "RemoveDefaultProfile${tab}3073${tab}PackageActions${tab}ApplyDefaultProfile${tab}"
+real_removal='REMOVE~="ALL" AND NOT UPGRADINGPRODUCTCODE AND NOT REPLACINGPRODUCT'
+for row in "RegisterKelvane${tab}NOT Installed" "WriteDefaultProfile${tab}NOT Installed" \
+    "UndoDefaultProfile${tab}NOT Installed" "PrepareRegistration${tab}NOT Installed" \
+    "UnregisterFailedInstall${tab}NOT Installed AND NOT WIX_UPGRADE_DETECTED" \
+    "RestoreReplacedRegistration${tab}NOT Installed AND WIX_UPGRADE_DETECTED" \
+    "RestoreRegistration${tab}$real_removal" "UnregisterKelvane${tab}$real_removal" \
+    "RemoveDefaultProfile${tab}$real_removal"; do
+    expect_row InstallExecuteSequence "$row${tab}$(sequence_of "${row%%$tab*}")"
+done
+# The Restart Manager closes and restarts the registered tray program, and
+# nothing restarts the machine.
+expect_row Property "MSIRESTARTMANAGERCONTROL${tab}0"
+expect_row Property "MSIRMSHUTDOWN${tab}2"
+expect_row Property "REBOOT${tab}ReallySuppress"
 upgrade_code=$(table Property | sed -n 's/^UpgradeCode\t//p')
 expect_row Upgrade "${upgrade_code}${tab}0.0.0${tab}$(table Property | sed -n 's/^ProductVersion\t//p')${tab}${tab}769${tab}${tab}WIX_UPGRADE_DETECTED"
 expect_row Property "SecureCustomProperties${tab}WIX_UPGRADE_DETECTED;WIX_DOWNGRADE_DETECTED;DEFAULTMODE;SHOWICON"
-expect_order PrepareDefaultProfile EndRunningKelvane InstallValidate MarkReplacedProducts RemoveExistingProducts \
-    ForgetReplacedProducts InstallInitialize UnregisterKelvane RemoveDefaultProfile RemoveFiles InstallFiles \
-    UnregisterFailedInstall RegisterKelvane UndoDefaultProfile WriteDefaultProfile InstallFinalize StartKelvaneForUser
+expect_order CostFinalize PrepareDefaultProfile PrepareRegistration EndRunningKelvane InstallValidate \
+    InstallInitialize RestoreRegistration UnregisterKelvane RemoveDefaultProfile RemoveFiles \
+    RestoreReplacedRegistration InstallFiles UnregisterFailedInstall RegisterKelvane UndoDefaultProfile \
+    WriteDefaultProfile InstallFinalize RemoveExistingProducts StartKelvaneForUser
+
+# Imported functions that Windows 7 SP1 without updates lacks (Windows 8 and
+# later, or KB2533623): each must be looked up at run time.
+newer_than_7='SetDefaultDllDirectories AddDllDirectory RemoveDllDirectory GetDpiForWindow GetDpiForSystem
+GetDpiForMonitor SetProcessDpiAwareness SetProcessDpiAwarenessContext SetThreadDpiAwarenessContext
+GetThreadDpiAwarenessContext GetSystemMetricsForDpi AdjustWindowRectExForDpi SystemParametersInfoForDpi
+EnableNonClientDpiScaling GetSystemTimePreciseAsFileTime CreateFile2 GetCurrentPackageFullName
+GetCurrentPackageId SetThreadDescription GetThreadDescription WaitOnAddress WakeByAddressSingle
+CoIncrementMTAUsage GetOverlappedResultEx SetProcessMitigationPolicy GetProcessMitigationPolicy
+PrefetchVirtualMemory RoInitialize PathCchCombine PathCchAppend GetPointerType'
+programs=$(dirname "$msi")/bin
+for program in "$programs"/*.exe "$programs"/*.dll; do
+    imports=$(i686-w64-mingw32-objdump -p "$program" |
+        awk '/DLL Name:/ { dll = $3; next } dll != "" && NF == 3 && $2 ~ /^[0-9]+$/ { print dll ":" $3 }')
+    late=$(echo "$imports" | grep -iE '^(api|ext)-ms-win' ;
+        for name in $newer_than_7; do echo "$imports" | grep -E ":$name\$"; done)
+    if [ -z "$imports" ]; then
+        echo "FAIL $(basename "$program"): no imports read"
+        failed=$((failed + 1))
+    elif [ -n "$late" ]; then
+        echo "FAIL $(basename "$program") imports what Windows 7 lacks:" $late
+        failed=$((failed + 1))
+    else
+        echo "ok   $(basename "$program"): $(echo "$imports" | wc -l) imports, none newer than Windows 7"
+    fi
+done
 
 [ "$failed" -eq 0 ]

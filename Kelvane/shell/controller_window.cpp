@@ -34,12 +34,23 @@ bool AddNotificationIconWithRetries(HWND window)
     return RetryWithPauses(log, [window] { return AddNotificationIcon(window, GetKelvaneMode()) != FALSE; });
 }
 
+// An installer that replaces the program's files while it runs closes it
+// through the Restart Manager and starts it again afterwards, as at logon:
+// a user who cleared "Show icon on Startup" gets no icon back. Not after a
+// crash, a hang or a reboot (the logon task starts it then). Unregistered,
+// the program is only left running, its files replaced at the next restart.
+void RegisterForRestart()
+{
+    RegisterApplicationRestart(L"/byrunkey", RESTART_NO_CRASH | RESTART_NO_HANG | RESTART_NO_REBOOT);
+}
+
 LRESULT OnCreate(HWND window)
 {
     resume = {false, 0};
     app.taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
     if (!AddNotificationIconWithRetries(window))
         return -1;
+    RegisterForRestart();
 
     app.sessionNotificationRegistered = WTSRegisterSessionNotification(window, NOTIFY_FOR_THIS_SESSION);
     if (!app.sessionNotificationRegistered)
@@ -199,6 +210,21 @@ void OnPanelClosed(HWND window, HWND panel)
     StartPanelGuard(window);
 }
 
+// The Restart Manager asks before it closes the program (ENDSESSION_CLOSEAPP):
+// every choice is already in the settings file, so it may.
+LRESULT OnQueryEndSession()
+{
+    return TRUE;
+}
+
+// Closed for an installation: ends as its own "Hide" does, the icon removed.
+// A logoff or shutdown ends the process anyway.
+void OnEndSession(HWND window, bool ending, LPARAM reason)
+{
+    if (ending && (reason & ENDSESSION_CLOSEAPP))
+        DestroyWindow(window);
+}
+
 } // namespace
 
 LRESULT CALLBACK ControllerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -240,6 +266,13 @@ LRESULT CALLBACK ControllerWindowProc(HWND window, UINT message, WPARAM wParam, 
 
     case WM_PANELCLOSED:
         OnPanelClosed(window, reinterpret_cast<HWND>(wParam));
+        return 0;
+
+    case WM_QUERYENDSESSION:
+        return OnQueryEndSession();
+
+    case WM_ENDSESSION:
+        OnEndSession(window, wParam != FALSE, lParam);
         return 0;
 
     default:

@@ -113,22 +113,33 @@ TEST(InstallSwitchTest, TheUiWordAndTheWindowStationDecideTheBox)
     };
     for (const Case& c : levels)
         EXPECT_EQ(c.uiLevel, ReadUiLevel(c.arguments)) << Narrow(c.arguments);
+    const Case sessions[] = {
+        {L"-install ui=5 session=3", 3}, {L"-install session=0 ui=5", 0}, {L"-install session=", -1},
+        {L"-install ui=5", -1},          {L"-installsession=2", -1},
+    };
+    for (const Case& c : sessions)
+        EXPECT_EQ(c.uiLevel, ReadInstallingSession(c.arguments)) << Narrow(c.arguments);
 
     struct Decision {
         int uiLevel;
         bool visible;
+        int session;
         UnsupportedBox box;
     };
-    // 34 is 2 with INSTALLUILEVEL_HIDECANCEL: still silent.
+    // 34 is 2 with INSTALLUILEVEL_HIDECANCEL: still silent. Invisible (session
+    // 0 on Windows), an interactive installation's box goes to its session.
     const Decision decisions[] = {
-        {-1, true, UnsupportedBox::Shown},   {5, true, UnsupportedBox::Shown},
-        {3, true, UnsupportedBox::Shown},    {2, true, UnsupportedBox::Silent},
-        {34, true, UnsupportedBox::Silent},  {0, true, UnsupportedBox::Silent},
-        {5, false, UnsupportedBox::NoVisibleDesktop}, {-1, false, UnsupportedBox::NoVisibleDesktop},
+        {-1, true, -1, UnsupportedBox::Shown},   {5, true, 1, UnsupportedBox::Shown},
+        {3, true, -1, UnsupportedBox::Shown},    {2, true, 1, UnsupportedBox::Silent},
+        {34, true, -1, UnsupportedBox::Silent},  {0, true, -1, UnsupportedBox::Silent},
+        {5, false, -1, UnsupportedBox::NoVisibleDesktop}, {-1, false, -1, UnsupportedBox::NoVisibleDesktop},
+        {5, false, 0, UnsupportedBox::NoVisibleDesktop},  {-1, false, 2, UnsupportedBox::NoVisibleDesktop},
+        {5, false, 2, UnsupportedBox::SentToInstallingSession}, {3, false, 1, UnsupportedBox::SentToInstallingSession},
+        {2, false, 1, UnsupportedBox::Silent},
     };
     for (const Decision& d : decisions) {
-        EXPECT_EQ(static_cast<int>(d.box), static_cast<int>(DecideUnsupportedBox(d.uiLevel, d.visible)))
-            << d.uiLevel << (d.visible ? " visible" : " invisible");
+        EXPECT_EQ(static_cast<int>(d.box), static_cast<int>(DecideUnsupportedBox(d.uiLevel, d.visible, d.session)))
+            << d.uiLevel << (d.visible ? " visible" : " invisible") << " session " << d.session;
     }
     EXPECT_TRUE(HasVisibleWindowStation()) << "the test session's window station is interactive";
 
@@ -277,6 +288,15 @@ TEST_F(InstallSequenceTest, UninstallClearsTheModeBytesAndRemovesEverything)
     EXPECT_TRUE(NothingRegistered());
     EXPECT_EQ(Entries{}, ReadSetupLog(SetupLogPath()));
     EXPECT_TRUE(ThreadHasNoApartment());
+
+    // A failed removal's rollback registers again without the firmware,
+    // which stays as the removal left it, even when it no longer answers.
+    Set("last.wmi.commands", "");
+    Inject("wmi.connect", WBEM_E_FAILED);
+    EXPECT_EQ(0, RunInstallAction(L"KvInstallAction.exe -install rollback"));
+    EXPECT_TRUE(Registered());
+    EXPECT_EQ("", Machine().Get("last.wmi.commands"));
+    EXPECT_EQ(Entries{}, ReadSetupLog(SetupLogPath()));
 }
 
 TEST_F(InstallSequenceTest, UninstallAfterAFailedReadWritesNothingAndGoesOn)

@@ -1,7 +1,7 @@
 // Kelvane.msi under Wine's msiexec in the test prefix, the doubles standing
 // in for the firmware and the Task Scheduler: install, refusal of an
 // unsupported machine, removal while Kelvane.exe runs, upgrade over an older
-// package, and the fleet defaults. Each test removes every product of the
+// package, a failed upgrade and a failed removal, and the fleet defaults. Each test removes every product of the
 // package before and after, so that the prefix is left as it was found.
 #include <windows.h>
 #include <msi.h>
@@ -19,12 +19,12 @@
 #include "kv_version.h"
 #include "log_reader.h"
 #include "program_runner.h"
+#include "scoped_win32.h"
 #include "setup_box.h"
 #include "status_text.h"
 
 namespace {
 
-const wchar_t kUpgradeCode[] = L"{FFF75CDF-1481-458A-8FDF-7ABA453C46AC}";
 const DWORD kMsiexecLimitMs = 120000;
 
 std::wstring InstallFolder()
@@ -55,12 +55,41 @@ bool IsInstallFailure(DWORD code)
     return code == 1603 || code == 1627;
 }
 
+const wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+std::wstring UninstallValue(const std::wstring& product, const wchar_t* name)
+{
+    HKEY raw = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kUninstallKey) + L"\\" + product).c_str(), 0,
+                      KEY_QUERY_VALUE | KEY_WOW64_32KEY, &raw) != ERROR_SUCCESS)
+        return L"<none>";
+    ScopedRegistryKey key(raw);
+    wchar_t value[MAX_PATH] = L"";
+    DWORD size = sizeof(value) - sizeof(wchar_t);
+    DWORD type = 0;
+    return RegQueryValueExW(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS &&
+                   type == REG_SZ
+               ? value
+               : L"<none>";
+}
+
+// The products of the package as Add/Remove Programs lists them (a 32-bit
+// package registers in the 32-bit view). Not by upgrade code: Wine's removal
+// of one product drops the upgrade code's registration of all of them.
 std::vector<std::wstring> InstalledProducts()
 {
     std::vector<std::wstring> products;
-    wchar_t code[39];
-    for (DWORD i = 0; MsiEnumRelatedProductsW(kUpgradeCode, 0, i, code) == ERROR_SUCCESS; ++i)
-        products.push_back(code);
+    HKEY raw = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ | KEY_WOW64_32KEY, &raw) != ERROR_SUCCESS)
+        return products;
+    ScopedRegistryKey key(raw);
+    wchar_t name[MAX_PATH];
+    for (DWORD i = 0, size = MAX_PATH; RegEnumKeyExW(key.Get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) ==
+                                       ERROR_SUCCESS;
+         ++i, size = MAX_PATH) {
+        if (name[0] == L'{' && UninstallValue(name, L"DisplayName") == L"Vorn Kelvane")
+            products.push_back(name);
+    }
     return products;
 }
 
@@ -77,9 +106,9 @@ std::string ArpEntry()
     std::vector<std::wstring> products = InstalledProducts();
     if (products.size() != 1)
         return std::to_string(products.size()) + " products";
-    return ProductInfo(products[0], INSTALLPROPERTY_INSTALLEDPRODUCTNAME) + "|" +
-           ProductInfo(products[0], INSTALLPROPERTY_PUBLISHER) + "|" +
-           ProductInfo(products[0], INSTALLPROPERTY_VERSIONSTRING);
+    return Narrow(UninstallValue(products[0], L"DisplayName")) + "|" +
+           Narrow(UninstallValue(products[0], L"Publisher")) + "|" +
+           Narrow(UninstallValue(products[0], L"DisplayVersion"));
 }
 
 // A PE file whose COFF symbol table is empty: stripped.
@@ -219,11 +248,14 @@ TEST_F(PackageTest, InstallsOnASupportedMachineAndIsRepairedAndRemovedWhileKelva
     EXPECT_EQ(ReadFileBytes(WindowsPathOf(KV_PRODUCT_ICON)), ReadFileBytes(std::wstring(icon.begin(), icon.end())))
         << "the Add/Remove Programs icon " << icon << " is not icon group 101's";
 
-    // A repair runs neither action again: both would ask the firmware.
+    // A repair runs neither action again (both would ask the firmware), nor
+    // takes new defaults: anybody may start one.
     Set("last.wmi.commands", "");
-    EXPECT_EQ(0u, Msiexec(Install(KV_MSI, L"/qn REINSTALL=ALL REINSTALLMODE=omus")).exitCode);
+    EXPECT_EQ(0u, Msiexec(Install(KV_MSI, L"/qn REINSTALL=ALL REINSTALLMODE=omus DEFAULTMODE=off SHOWICON=off"))
+                      .exitCode);
     EXPECT_EQ("", Machine().Get("last.wmi.commands"));
     EXPECT_TRUE(simts::TaskExists(Machine(), kTaskPath));
+    EXPECT_FALSE(FileExists(InstallFolder() + L"\\Kelvane.ini")) << "a repair wrote the defaults";
 
     RunningProgram kelvane(InstallFolder() + L"\\Kelvane.exe", L"");
     ASSERT_NE(nullptr, WaitForWindow(L"VornKelvane", nullptr, 20000));
@@ -244,15 +276,20 @@ TEST_F(PackageTest, AFailedInstallEndsWithNothingAndABoxOnlyWhenInteractive)
         const char* failure;
         bool box;
         const char* lastLine;
+        const char* msiexecLine;
     };
+    const char kUnsupported[] = "Vorn Kelvane: installation failed: this machine is not supported (its firmware "
+                                "reports no thermal control or accelerometer). The setup log says more: ";
     const Case cases[] = {
         {L"/qn DEFAULTMODE=off", {0x00, 0x01, 0x00, 0x00}, nullptr, false,
-         "Install: No message box: the installation runs without a user interface.\n"},
-        {L"/qb", {0x00, 0x01, 0x00, 0x00}, nullptr, true, "Install: Message box shown to the user.\n"},
+         "Install: No message box: the installation runs without a user interface.\n", kUnsupported},
+        {L"/qb", {0x00, 0x01, 0x00, 0x00}, nullptr, true, "Install: Message box shown to the user.\n", kUnsupported},
         // The Control Panel item is already registered when the task fails.
         {L"/qn", {0x01, 0x01, 0x00, 0x00}, "ts.TaskFolder.RegisterTaskDefinition", false,
-         "Install: Failed adding a task to the task scheduler.\n"},
+         "Install: Failed adding a task to the task scheduler.\n",
+         "Vorn Kelvane: installation failed: the logon task could not be registered. The setup log says more: "},
     };
+    const std::wstring msiexecLog = ProgramFilesFolder() + L"\\..\\kelvane-msiexec.log";
     for (const Case& c : cases) {
         SCOPED_TRACE(Narrow(c.options) + (c.failure ? " failing " : "") + (c.failure ? c.failure : ""));
         DeleteFileW(simfw::MachineFilePath().c_str());
@@ -261,7 +298,7 @@ TEST_F(PackageTest, AFailedInstallEndsWithNothingAndABoxOnlyWhenInteractive)
         if (c.failure)
             Inject(c.failure, E_ACCESSDENIED);
 
-        ProgramRun run = Msiexec(Install(KV_MSI, c.options));
+        ProgramRun run = Msiexec(Install(KV_MSI, std::wstring(c.options) + L" /l*v " + Quoted(msiexecLog)));
 
         EXPECT_TRUE(IsInstallFailure(run.exitCode)) << run.exitCode;
         EXPECT_EQ(c.box, run.box.found) << "exit code " << run.exitCode << " after " << run.milliseconds << " ms";
@@ -272,6 +309,11 @@ TEST_F(PackageTest, AFailedInstallEndsWithNothingAndABoxOnlyWhenInteractive)
         EXPECT_EQ(c.lastLine, log.empty() ? "<empty log>" : log.back());
         EXPECT_TRUE(NothingOfTheProduct());
         EXPECT_EQ(0, Machine().Has("last.wmi.write.bytes")) << "the firmware was written";
+        std::string msiexecText = ReadFileBytes(msiexecLog);
+        EXPECT_NE(std::string::npos, msiexecText.find(c.msiexecLine + Narrow(SetupLogPath())))
+            << "the msiexec log does not say why";
+        EXPECT_EQ(std::string::npos, msiexecText.find("ApplyDefaultProfile()")) << "the rollback of the defaults";
+        DeleteFileW(msiexecLog.c_str());
     }
 }
 
@@ -299,13 +341,87 @@ TEST_F(PackageTest, AnUpgradeKeepsTheFirmwareOneTaskAndTheGivenDefaults)
     }
 }
 
+// A new version whose task cannot be registered leaves the earlier one
+// installed, registered and with its defaults and mode. (Wine's rollback
+// deletes the files the new version replaced, which Windows restores.)
+TEST_F(PackageTest, AFailedUpgradeKeepsTheEarlierVersion)
+{
+    ASSERT_EQ(0u, Msiexec(Install(KV_OLD_MSI, L"/qn DEFAULTMODE=off")).exitCode);
+    std::vector<std::wstring> products = InstalledProducts();
+    ASSERT_EQ(1u, products.size());
+    SetRecord({0x01, 0x01, 0x00, 0x5A});
+    Inject("ts.TaskFolder.RegisterTaskDefinition", E_ACCESSDENIED, 1);
+
+    ProgramRun upgrade = Msiexec(Install(KV_MSI, L"/qn SHOWICON=on"));
+
+    EXPECT_TRUE(IsInstallFailure(upgrade.exitCode)) << upgrade.exitCode;
+    EXPECT_EQ("Vorn Kelvane|Quellmark|2.1", ArpEntry());
+    EXPECT_EQ("mode=off\r\n", ReadFileBytes(InstallFolder() + L"\\Kelvane.ini"));
+    EXPECT_EQ(std::vector<std::string>{"Vorn Kelvane Start at Logon"}, simts::Tasks(Machine(), kProductPath, true));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kItemNamespaceKey));
+    EXPECT_EQ("01 01 00 5A", simfw::FormatBytes(Record()));
+    // Without its files (see above) the product's removal cannot run the
+    // uninstall action here.
+    EXPECT_EQ(0u, Msiexec(L"/x " + products[0] + L" /qn").exitCode);
+    ResetProductFootprint();
+}
+
+// Whatever an aborted upgrade of an earlier package left behind (its mark
+// naming the product), a real removal switches the cooling off.
+TEST_F(PackageTest, ARemovalAfterAnAbortedUpgradeStillSwitchesOff)
+{
+    SetRecord({0x01, 0x01, 0x00, 0x5A});
+    ASSERT_EQ(0u, Msiexec(Install(KV_MSI, L"/qn")).exitCode);
+    std::vector<std::wstring> products = InstalledProducts();
+    ASSERT_EQ(1u, products.size());
+    const wchar_t markKey[] = L"Software\\Quellmark Vorn Kelvane upgrade";
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, markKey, L"Replaced", REG_SZ, products[0].c_str(),
+                                             static_cast<DWORD>((products[0].size() + 1) * sizeof(wchar_t))));
+
+    ProgramRun removal = Msiexec(L"/x " + products[0] + L" /qn");
+
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, markKey);
+    EXPECT_EQ(0u, removal.exitCode);
+    EXPECT_TRUE(NothingOfTheProduct());
+    EXPECT_EQ("01 00 00 5A", simfw::FormatBytes(Record())) << "the removal left the cooling on";
+}
+
+// A removal that fails after the uninstall action (here the defaults file
+// cannot go) brings the task and the Control Panel item back with the files;
+// the mode stays as the removal left it. (Wine's rollback does not bring the
+// product's registration back, which Windows does.)
+TEST_F(PackageTest, AFailedRemovalRegistersTheProductAgain)
+{
+    SetRecord({0x01, 0x01, 0x00, 0x5A});
+    ASSERT_EQ(0u, Msiexec(Install(KV_MSI, L"/qn DEFAULTMODE=on")).exitCode);
+    std::vector<std::wstring> products = InstalledProducts();
+    ASSERT_EQ(1u, products.size());
+    ScopedKernelHandle held(CreateFileW((InstallFolder() + L"\\Kelvane.ini").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held) << "Kelvane.ini: error " << GetLastError();
+
+    ProgramRun removal = Msiexec(L"/x " + products[0] + L" /qn");
+
+    held.Reset();
+    EXPECT_TRUE(IsInstallFailure(removal.exitCode)) << removal.exitCode;
+    EXPECT_TRUE(FileExists(InstallFolder() + L"\\Kelvane.exe"));
+    EXPECT_EQ(std::vector<std::string>{"Vorn Kelvane Start at Logon"}, simts::Tasks(Machine(), kProductPath, true));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kItemNamespaceKey));
+    EXPECT_EQ("01 00 00 5A", simfw::FormatBytes(Record()));
+    ResetProductFootprint(); // what Wine no longer knows as a product
+}
+
 TEST_F(PackageTest, FleetDefaultsReachAFirstStartAndBadOnesChangeNothing)
 {
-    for (const wchar_t* bad : {L"DEFAULTMODE=auto", L"SHOWICON=1", L"DEFAULTMODE=on SHOWICON=\"on \""}) {
+    // The registrations name the program-files folder: no other folder.
+    for (const wchar_t* bad : {L"DEFAULTMODE=auto", L"SHOWICON=1", L"DEFAULTMODE=on SHOWICON=\"on \"",
+                               L"INSTALLFOLDER=C:\\Kv"}) {
         SCOPED_TRACE(Narrow(bad));
         ProgramRun run = Msiexec(Install(KV_MSI, L"/qn " + std::wstring(bad)));
         EXPECT_TRUE(IsInstallFailure(run.exitCode)) << run.exitCode;
         EXPECT_TRUE(NothingOfTheProduct());
+        EXPECT_FALSE(FileExists(L"C:\\Kv")) << "the refused folder was made";
+        RemovePath(L"C:\\Kv");
     }
     SetRecord({0x01, 0x01, 0x00, 0x00});
 

@@ -359,4 +359,19 @@ TEST_F(SetupLogTest, PlantedLinksLeaveTheirTargetsAloneAndTheSequencesEndAsBefor
             EXPECT_EQ(c.copy, ReadSetupLog(SetupLogCopyPath()));
         }
     }
+
+    // An unsupported machine writes three lines meant for the copy: one
+    // refusal.
+    RemovesPlanted planted;
+    CreateSetupLogCopyFolder();
+    std::ofstream(kSetupLogCopyPath, std::ios::binary) << victim;
+    DeleteFileW(userLog.c_str());
+    answer = Answer::Elsewhere;
+    answeredLog = kSetupLogCopyPath;
+    SetRecord({0x00, 0x01, 0x00, 0x00});
+    EXPECT_EQ(1603, RunInstallAction(L"KvInstallAction.exe -install ui=2"));
+    answer = Answer::Plain;
+    Entries user = ReadSetupLog(userLog);
+    EXPECT_EQ(1, std::count(user.begin(), user.end(), link)) << user.size() << " entries";
+    EXPECT_EQ(victim, ReadFileBytes(kSetupLogCopyPath));
 }
