@@ -15,3 +15,5 @@ void ReadDefaultProfile(Profile& profile);
 // old file is replaced only once both lines are written. 1 if the file could
 // be opened for writing, else 0.
 int SetProfile();
+// The same with the two values given (the command line program's way).
+int SetProfileFrom(int showAtStartup, int mode);

@@ -7,11 +7,10 @@
 #include "cooling_mode.h"
 #include "diagnostic_log.h"
 #include "mode_panel.h"
+#include "policy.h"
 #include "about_window.h"
 #include "resource_ids.h"
 #include "settings_file.h"
-
-AppState app = {};
 
 namespace {
 
@@ -30,15 +29,45 @@ bool InitThermalControlWithRetries()
     return RetryWithPauses(log, [] { return InitThermalControl() != -1; });
 }
 
+// The administrator's mode goes into the firmware; the user's file keeps
+// the user's own choice, which comes back once the policy is lifted.
+void ApplyEnforcedMode(ProfileFallback fallback)
+{
+    Profile profile;
+    if (ReadProfile(profile)) {
+        app.showAtStartup = profile.autostart == -1 ? 1 : profile.autostart;
+    } else if (fallback == InstallDefaults) {
+        ReadDefaultProfile(profile);
+        app.showAtStartup = profile.autostart;
+    } else {
+        app.showAtStartup = 1;
+    }
+    if (GetKelvaneMode() != app.policy.mode)
+        SetKelvaneMode(app.policy.mode);
+}
+
+// Waits for messages and for a change of the policies alike: an idle
+// program takes no CPU time.
 void RunMessageLoop()
 {
-    MSG message;
-    // GetMessageW returns -1 on an error (a destroyed window handle, say):
-    // looping on it would spin forever.
-    BOOL result;
-    while ((result = GetMessageW(&message, nullptr, 0, 0)) != 0 && result != -1) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
+    PolicyWatch watch;
+    const bool watching = ArmPolicyWatch(watch);
+    HANDLE event = watch.event.Get();
+    for (;;) {
+        const DWORD woke = MsgWaitForMultipleObjectsEx(watching ? 1 : 0, watching ? &event : nullptr, INFINITE,
+                                                       QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (watching && woke == WAIT_OBJECT_0) {
+            // Armed again before the read, so that no later change is missed.
+            ArmPolicyWatch(watch);
+            PostMessageW(app.controllerWindow, WM_POLICYCHANGED, 0, 0);
+        }
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT)
+                return;
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
     }
 }
 
@@ -67,6 +96,10 @@ bool RetryWithPauses(const RetryLog& log, const std::function<bool()>& attempt)
 
 void ApplyProfile(ProfileFallback fallback)
 {
+    if (ModeIsEnforced()) {
+        ApplyEnforcedMode(fallback);
+        return;
+    }
     Profile profile;
     if (ReadProfile(profile)) {
         const bool autostartMissing = profile.autostart == -1;
@@ -143,8 +176,9 @@ int RunKelvane(HINSTANCE instance, const wchar_t* arguments)
         return 0;
     }
 
+    app.policy = ReadKelvanePolicy();
     ApplyProfile(InstallDefaults);
-    if (app.startedByRunKey && !app.showAtStartup)
+    if (app.startedByRunKey && !ShowsIconAtStartup())
         return 0;
 
     Gdiplus::GdiplusStartupInput gdiplusInput;
