@@ -48,10 +48,8 @@ void ApplyEnforcedMode(ProfileFallback fallback)
 
 // Waits for messages and for a change of the policies alike: an idle
 // program takes no CPU time.
-void RunMessageLoop()
+void RunMessageLoop(PolicyWatch& watch, bool watching)
 {
-    PolicyWatch watch;
-    const bool watching = ArmPolicyWatch(watch);
     HANDLE event = watch.event.Get();
     for (;;) {
         const DWORD woke = MsgWaitForMultipleObjectsEx(watching ? 1 : 0, watching ? &event : nullptr, INFINITE,
@@ -176,6 +174,9 @@ int RunKelvane(HINSTANCE instance, const wchar_t* arguments)
         return 0;
     }
 
+    // Armed before the first read: a change from then on is not missed.
+    PolicyWatch watch;
+    const bool watching = ArmPolicyWatch(watch);
     app.policy = ReadKelvanePolicy();
     ApplyProfile(InstallDefaults);
     if (app.startedByRunKey && !ShowsIconAtStartup())
@@ -194,7 +195,7 @@ int RunKelvane(HINSTANCE instance, const wchar_t* arguments)
     app.controllerWindow = controller;
     if (controller) {
         ShowWindow(controller, SW_HIDE);
-        RunMessageLoop();
+        RunMessageLoop(watch, watching);
     }
 
     Gdiplus::GdiplusShutdown(gdiplusToken);
