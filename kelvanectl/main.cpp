@@ -68,16 +68,6 @@ int ReadFirmwareMode()
     return mode;
 }
 
-// The user's "show the icon at logon" as the tray program would take it.
-int ReadUserStartupChoice()
-{
-    Profile profile;
-    if (ReadProfile(profile))
-        return profile.autostart == -1 ? 1 : profile.autostart;
-    ReadDefaultProfile(profile);
-    return profile.autostart;
-}
-
 HWND FindTrayProgram()
 {
     return FindWindowW(kControllerClass, L"Vorn Kelvane");
@@ -110,7 +100,7 @@ int Set(KelvaneMode mode)
     if (!SetKelvaneMode(mode)) {
         Complain("the firmware did not take the mode; see Kelvane.log.");
         code = ExitFirmware;
-    } else if (!SetProfileFrom(ReadUserStartupChoice(), mode)) {
+    } else if (!SetProfileFrom(ReadStartupChoice(true), mode)) {
         Complain("the firmware took the mode, but Kelvane.ini could not be written; see Kelvane.log.");
         code = ExitFirmware;
     }
@@ -129,7 +119,7 @@ int Status(bool json)
     if (mode == -1)
         return ExitFirmware;
     const KelvanePolicy policy = ReadKelvanePolicy();
-    const bool showIcon = (policy.showIconSet ? policy.showIcon : ReadUserStartupChoice()) != 0;
+    const bool showIcon = (policy.showIconSet ? policy.showIcon : ReadStartupChoice(true)) != 0;
     const bool running = FindTrayProgram() != nullptr;
     const char* modeText = mode == On ? "on" : "off";
 

@@ -58,6 +58,17 @@ void ReadDefaultProfile(Profile& profile)
         ReadProfileLines(file.Get(), profile);
 }
 
+int ReadStartupChoice(bool installDefaults)
+{
+    Profile profile;
+    if (ReadProfile(profile))
+        return profile.autostart == -1 ? 1 : profile.autostart;
+    if (!installDefaults)
+        return 1;
+    ReadDefaultProfile(profile);
+    return profile.autostart;
+}
+
 int SetProfile()
 {
     return SetProfileFrom(app.showAtStartup, GetKelvaneMode());

@@ -33,15 +33,7 @@ bool InitThermalControlWithRetries()
 // the user's own choice, which comes back once the policy is lifted.
 void ApplyEnforcedMode(ProfileFallback fallback)
 {
-    Profile profile;
-    if (ReadProfile(profile)) {
-        app.showAtStartup = profile.autostart == -1 ? 1 : profile.autostart;
-    } else if (fallback == InstallDefaults) {
-        ReadDefaultProfile(profile);
-        app.showAtStartup = profile.autostart;
-    } else {
-        app.showAtStartup = 1;
-    }
+    app.showAtStartup = ReadStartupChoice(fallback == InstallDefaults);
     if (GetKelvaneMode() != app.policy.mode)
         SetKelvaneMode(app.policy.mode);
 }
