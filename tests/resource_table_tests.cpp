@@ -117,6 +117,7 @@ TEST(StringTable, EnglishTextsAreTheProgramsOwn)
         {IDS_ACTION_CHECK, "Check"},
         {IDS_ACTION_UNCHECK, "Uncheck"},
         {IDS_ACTION_JUMP, "Jump"},
+        {IDS_SET_BY_ORGANIZATION, "Set by your organization"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.text, Utf8(EnglishText(c.id))) << "string " << c.id;

@@ -52,13 +52,16 @@ ModePanelFonts panelFonts;
 
 void MakePanelFonts(UINT dpi)
 {
-    if (panelFonts.labels && panelFonts.dpi == dpi)
-        return;
-    panelFonts.labels = ScopedFont(CreateUiFont(ScaleForDpi(16, dpi), FW_NORMAL, FALSE));
-    panelFonts.link = ScopedFont(CreateUiFont(ScaleForDpi(14, dpi), FW_NORMAL, FALSE));
-    panelFonts.linkHover = ScopedFont(CreateUiFont(ScaleForDpi(14, dpi), FW_NORMAL, TRUE));
-    panelFonts.notice = ScopedFont(CreateUiFont(ScaleForDpi(12, dpi), FW_NORMAL, FALSE));
-    panelFonts.dpi = dpi;
+    if (!panelFonts.labels || panelFonts.dpi != dpi) {
+        panelFonts.labels = ScopedFont(CreateUiFont(ScaleForDpi(16, dpi), FW_NORMAL, FALSE));
+        panelFonts.link = ScopedFont(CreateUiFont(ScaleForDpi(14, dpi), FW_NORMAL, FALSE));
+        panelFonts.linkHover = ScopedFont(CreateUiFont(ScaleForDpi(14, dpi), FW_NORMAL, TRUE));
+        panelFonts.notice.Reset();
+        panelFonts.dpi = dpi;
+    }
+    // Only a panel under an enforced mode shows the line.
+    if (ModeIsEnforced() && !panelFonts.notice)
+        panelFonts.notice = ScopedFont(CreateUiFont(ScaleForDpi(12, dpi), FW_NORMAL, FALSE));
 }
 
 void DeletePanelFonts()
