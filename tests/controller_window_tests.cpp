@@ -535,5 +535,16 @@ TEST_F(ControllerWindowTest, PolicyChangesAndOutsideSetsReachFirmwareIconAndFile
         EXPECT_EQ(step.shell, shell.Described());
         EXPECT_EQ(step.file, ReadSettingsFile());
     }
+
+    // ShowIcon 0: the menu's item shows it, greyed, and its command does nothing.
+    ASSERT_TRUE(WritePolicyNumber(L"ShowIcon", 0));
+    SendMessageW(window_, WM_POLICYCHANGED, 0, 0);
+    SendMessageW(window_, WM_COMMAND, ID_TOGGLESTARTUP, 0);
+    SendMessageW(window_, WM_TRAYICON, 0, WM_RBUTTONUP);
+    ASSERT_EQ(1u, shell.menus.size());
+    const UINT state = shell.menus[0].items.at(2).state;
+    EXPECT_TRUE((state & MFS_GRAYED) && !(state & MFS_CHECKED)) << std::hex << state;
+    EXPECT_EQ(1, app.showAtStartup);
+    EXPECT_EQ("autostart=on\r\nmode=on\r\n", ReadSettingsFile());
     EXPECT_EQ(Lines{}, ReadLogMessages());
 }
