@@ -4,8 +4,10 @@
 // tray program's own code: panel and switch timings, firmware round trips
 // per action, and memory, handles, GDI objects and timers after 2,000 panel
 // and 500 About cycles.
-// Usage: kv_bench.exe KELVANE_EXE REFERENCE_EXE [RUNS [startup]]
-// ("startup": the start-up rows only)
+// Also kelvanectl get from process start to exit against a console program
+// that does the same firmware read.
+// Usage: kv_bench.exe KELVANE_EXE REFERENCE_EXE KELVANECTL_EXE REFERENCE_GET_EXE [RUNS [startup|ctl]]
+// ("startup": the start-up rows only; "ctl": the command-line rows only)
 #include <windows.h>
 #include <psapi.h>
 #include <shellapi.h>
@@ -118,13 +120,19 @@ HWND FindProcessWindow(DWORD processId, const wchar_t* className)
 
 struct Program {
     PROCESS_INFORMATION info = {};
-    bool Start(const std::wstring& exe, const std::wstring& arguments)
+    // output: where a console program's standard output goes, or null.
+    bool Start(const std::wstring& exe, const std::wstring& arguments, HANDLE output = nullptr)
     {
         std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
         STARTUPINFOW startup = {};
         startup.cb = sizeof(startup);
-        if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                            &info))
+        if (output) {
+            startup.dwFlags = STARTF_USESTDHANDLES;
+            startup.hStdOutput = output;
+            startup.hStdError = output;
+        }
+        if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, output != nullptr, CREATE_NO_WINDOW,
+                            nullptr, nullptr, &startup, &info))
             return false;
         CloseHandle(info.hThread);
         return true;
@@ -206,6 +214,55 @@ void MeasureStartup(const std::wstring& kelvane, const std::wstring& reference, 
     Row("Start-up ratio Kelvane / reference, run by run", Summarise(paired), "");
     Row("Start-up ratio Kelvane / reference with the common controls, run by run",
         Summarise(pairedWithCommonControls), "");
+}
+
+// kelvanectl get and the reference console program, alternating run by
+// run, each from process creation to its exit; output to the null device.
+void MeasureCommandLine(const std::wstring& kelvanectl, const std::wstring& reference, int runs)
+{
+    ResetMachine();
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+                             nullptr);
+    struct Side {
+        const std::wstring& exe;
+        const wchar_t* arguments;
+        std::vector<double> wall;
+    };
+    Side sides[] = {{kelvanectl, L"get", {}}, {reference, L"", {}}};
+    std::vector<double> paired;
+    for (int run = -1; run < runs; ++run) {
+        for (Side& side : sides) {
+            Program program;
+            const double started = Now();
+            if (!program.Start(side.exe, side.arguments, nul))
+                break;
+            const bool ended = WaitForSingleObject(program.info.hProcess, 20000) == WAIT_OBJECT_0;
+            const double wall = Now() - started;
+            DWORD code = 1;
+            GetExitCodeProcess(program.info.hProcess, &code);
+            program.End(L"", 0, 0);
+            if (!ended || code != 0) {
+                std::fprintf(stderr, "%ls %ls: exit code %lu\n", side.exe.c_str(), side.arguments, code);
+                startupFailures = true;
+                CloseHandle(nul);
+                return;
+            }
+            if (run >= 0)
+                side.wall.push_back(wall);
+        }
+        if (run >= 0)
+            paired.push_back(sides[0].wall.back() / sides[1].wall.back());
+    }
+    CloseHandle(nul);
+    Stats k = Summarise(sides[0].wall), r = Summarise(sides[1].wall);
+    Row("kelvanectl get, process start to exit", k);
+    Row("Reference console program (the same firmware read), start to exit", r);
+    char ratio[96];
+    std::snprintf(ratio, sizeof(ratio), "**%.2f** (medians), %.2f (minimums); goal at most 1.2", k.median / r.median,
+                  k.min / r.min);
+    Fact("kelvanectl get ratio kelvanectl / reference", ratio);
+    Row("kelvanectl get ratio kelvanectl / reference, run by run", Summarise(paired), "");
 }
 
 void MeasureIdleProgram(const std::wstring& kelvane)
@@ -609,16 +666,21 @@ void MeasureInProcess(int runs, int panelCycles, int aboutCycles)
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: kv_bench KELVANE_EXE REFERENCE_EXE [RUNS]\n");
+    if (argc < 5) {
+        std::fprintf(stderr,
+                     "usage: kv_bench KELVANE_EXE REFERENCE_EXE KELVANECTL_EXE REFERENCE_GET_EXE [RUNS [startup|ctl]]\n");
         return 2;
     }
-    int runs = argc > 3 ? _wtoi(argv[3]) : 21;
+    int runs = argc > 5 ? _wtoi(argv[5]) : 21;
+    const std::wstring only = argc > 6 ? argv[6] : L"";
     std::printf("| Measure (%d runs where timed) | Median or value | Min | Max |\n|---|---|---|---|\n", runs);
-    MeasureStartup(argv[1], argv[2], runs);
+    if (only != L"ctl")
+        MeasureStartup(argv[1], argv[2], runs);
+    if (only != L"startup")
+        MeasureCommandLine(argv[3], argv[4], runs);
     if (startupFailures)
         return 1;
-    if (argc > 4 && lstrcmpW(argv[4], L"startup") == 0)
+    if (!only.empty())
         return 0;
     MeasureInProcess(runs, 2000, 500);
     MeasureIdleProgram(argv[1]);

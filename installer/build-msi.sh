@@ -1,7 +1,7 @@
 #!/bin/bash
 # Builds Kelvane.msi with wixl, then sets in its tables what wixl 0.101 drops.
 # Usage: build-msi.sh VERSION BINDIR OUTPUT.msi
-#   BINDIR holds Kelvane.exe, KvInstallAction.exe, KvPackageActions.dll and
+#   BINDIR holds Kelvane.exe, kelvanectl.exe, KvInstallAction.exe, KvPackageActions.dll and
 #   Kelvane.ico; wixl packs files only by relative paths, so it runs there.
 # The same inputs give the same bytes: the dates are SOURCE_DATE_EPOCH (the
 # time of the source's last commit when it is not set), the product code

@@ -4,6 +4,7 @@
 # program in bench/. Prints the table and keeps it in build/bench/results.md.
 #   KV_BENCH_RUNS   timed runs per measure (default 21, at least 15)
 #   KV_BENCH_ONLY=startup   only the start-up rows (a quicker comparison)
+#   KV_BENCH_ONLY=ctl       only kelvanectl get against its reference
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${KV_BUILD_DIR:-$root/build}
@@ -22,7 +23,9 @@ results="$build/bench/results.md"
 table=$(mktemp)
 status=0
 KV_WINE_TIMEOUT=900 "$winetest_dir/wine-run" "$build/bench/kv_bench.exe" \
-    "$(winepath -w "$build/Kelvane/Kelvane.exe")" "$(winepath -w "$build/bench/kv_reference_tray.exe")" "$runs" ${KV_BENCH_ONLY:+"$KV_BENCH_ONLY"} \
+    "$(winepath -w "$build/Kelvane/Kelvane.exe")" "$(winepath -w "$build/bench/kv_reference_tray.exe")" \
+    "$(winepath -w "$build/kelvanectl/kelvanectl.exe")" "$(winepath -w "$build/bench/kv_reference_get.exe")" \
+    "$runs" ${KV_BENCH_ONLY:+"$KV_BENCH_ONLY"} \
     >"$table" 2>"$build/bench/kv_bench.stderr" || status=$?
 bash "$root/winetest/stop-session.sh" "$winetest_dir"
 
@@ -40,6 +43,7 @@ size_of() {
     echo
     tr -d '\r' <"$table"
     echo "| Kelvane.exe, stripped | $(size_of "$build/Kelvane/Kelvane.exe") bytes | | |"
+    echo "| kelvanectl.exe, stripped | $(size_of "$build/kelvanectl/kelvanectl.exe") bytes | | |"
     echo "| KvInstallAction.exe, stripped | $(size_of "$build/KvInstallAction/KvInstallAction.exe") bytes | | |"
     if [ -f "$build/installer/Kelvane.msi" ]; then
         echo "| Kelvane.msi | $(stat -c %s "$build/installer/Kelvane.msi") bytes | | |"

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake make g++-mingw-w64-i686 googletest wine wine32:i386 wine64 python3
           xvfb xdotool x11-utils imagemagick locales wixl msitools
-          clang lld llvm osslsigncode openssl)
+          clang lld llvm osslsigncode openssl libxml2-utils)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -3,7 +3,8 @@
 # would have it: msiexec installs Kelvane.msi (Add/Remove Programs' entry is
 # printed), the installed Kelvane.exe starts, the panel opens, the mode goes
 # to Off and back to On, the About window opens through the link, its check
-# box is toggled, the context menu is shown and "Hide" ends the program; the
+# box is toggled, kelvanectl reads the status and sets the mode, a Mode
+# policy comes and goes, the context menu is shown and "Hide" ends the program; the
 # product is removed again, since the tests share the prefix. It runs twice:
 # at 100 % display scale and at 150 % (Wine's LogPixels 144). A screenshot of
 # every step goes to BUILD/screenshots (BUILD/screenshots/150 for the second
@@ -182,6 +183,46 @@ session() {
         esac
     done
     wait "$viewer"
+
+    # The command line installed beside the program, in the same session.
+    kelvanectl() {
+        KV_WINE_TIMEOUT=30 "$KV_WINETEST_DIR/wine-run" "${kv_installed_program%\\*}\\kelvanectl.exe" "$@" 2>&1
+    }
+    status_text=$(kelvanectl status)
+    status_json=$(kelvanectl status --json)
+    echo "     kelvanectl status:"
+    sed 's/^/       /' <<<"$status_text"
+    echo "     kelvanectl status --json:"
+    echo "       $status_json"
+    step 05c-kelvanectl-status "kelvanectl status sees mode On, no policy, the cleared start-up flag and the running program" \
+        test "$status_text" = $'mode: on\npolicy: none\nshow icon at startup: no\ntray program: running' \
+        -a "$status_json" = '{"mode":"on","policy":null,"showIcon":false,"showIconPolicy":null,"trayRunning":true}'
+    kelvanectl set off >/dev/null
+    step 05d-kelvanectl-set "kelvanectl set off reaches the firmware and the settings file" \
+        kv_wait 10 kv_settings_are "autostart=off" "mode=off"
+    kv_record_is "01 00 00 00" || { echo "FAIL 05d-kelvanectl-set: firmware record $(kv_record)"; failed=$((failed + 1)); }
+    kelvanectl set on >/dev/null
+
+    # An administrator's Mode policy, set while the program runs: enforced at
+    # once; the panel shows the mode with its radios unavailable and the line
+    # under them. Lifted, the user's own mode (On) comes back.
+    policy_key='HKLM\SOFTWARE\Policies\Quellmark\Vorn Kelvane'
+    timeout 60 wine reg add "$policy_key" /v Mode /t REG_SZ /d off /f /reg:64 >/dev/null 2>&1
+    kv_wait 10 kv_record_is "01 00 00 00"
+    kv_post_command 40001 >/dev/null
+    policy_panel="$(scaled 150)x$(scaled 160)+0+0"
+    policy_panel_reads() {
+        local tree
+        tree=$(kv_probe accessible VornKelvanePopup)
+        kv_has_window "$policy_panel" && kv_record_is "01 00 00 00" &&
+            grep -q '^On|radio button|unavailable' <<<"$tree" && grep -q '^Off|radio button|unavailable,.*checked' <<<"$tree"
+    }
+    step 05e-policy "a Mode policy set while the program runs is enforced; the radios are unavailable" \
+        kv_wait 10 policy_panel_reads
+    kv_probe accessible VornKelvanePopup | sed 's/^/     /'
+    timeout 60 wine reg delete 'HKLM\SOFTWARE\Policies\Quellmark' /f /reg:64 >/dev/null 2>&1
+    step 05f-policy-lifted "the lifted policy gives the user's mode back" kv_wait 10 kv_record_is "01 01 00 00"
+    kv_wait 10 kv_no_window "$panel"
 
     # The first icon of Wine's notification area; the menu is the window that
     # was not there before the click.

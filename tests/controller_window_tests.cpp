@@ -12,6 +12,7 @@
 #include "controller_window.h"
 #include "import_hook.h"
 #include "cooling_mode.h"
+#include "footprint.h"
 #include "log_reader.h"
 #include "shell_recorder.h"
 #include "startup.h"
@@ -591,4 +592,64 @@ TEST_F(ControllerWindowTest, ConsoleReconnectKeepsTheUsersSettingsButNotTheInsta
         DestroyWindow(window_);
         DrainMessages();
     }
+}
+
+// gpupdate's broadcast and the policy key's own change: an enforced mode
+// goes into the firmware once and the user's file stays as it is (LF line
+// ends: never rewritten); lifting the policy gives the user's mode back. A
+// mode kelvanectl set is read back into icon and file.
+TEST_F(ControllerWindowTest, PolicyChangesAndOutsideSetsReachFirmwareIconAndFile)
+{
+    const std::string kTipOff = "NIM_MODIFY size 956 id 0 flags 0x86 tip 'Vorn Kelvane - Off' icon";
+    const std::string kTipOn = "NIM_MODIFY size 956 id 0 flags 0x86 tip 'Vorn Kelvane - On' icon";
+    const char kUsersFile[] = "autostart=on\nmode=off\n";
+    WriteSettingsFile(kUsersFile);
+    app.showAtStartup = 1;
+    ASSERT_NE(-1, InitThermalControl());
+    ASSERT_TRUE(CreateController() != nullptr);
+    DrainMessages();
+    struct Step {
+        const char* what;
+        void (*change)();
+        UINT message;
+        const wchar_t* area;
+        const char* record;
+        long writes;
+        Lines shell;
+        const char* file;
+    };
+    const Step steps[] = {
+        {"Mode off, broadcast", [] { WritePolicyText(L"Mode", L"off"); }, WM_SETTINGCHANGE, L"Policy", "01 00 00 00", 1,
+         {kTipOff}, kUsersFile},
+        {"the same broadcast again", [] {}, WM_SETTINGCHANGE, L"Policy", "01 00 00 00", 1, {}, kUsersFile},
+        {"Mode on, another area's broadcast", [] { WritePolicyText(L"Mode", L"on"); }, WM_SETTINGCHANGE, L"Environment",
+         "01 00 00 00", 1, {}, kUsersFile},
+        {"the key's change", [] {}, WM_POLICYCHANGED, nullptr, "01 01 00 00", 2, {kTipOn}, kUsersFile},
+        {"lifted", [] { RemovePolicyKey(); }, WM_POLICYCHANGED, nullptr, "01 00 00 00", 3, {kTipOff}, kUsersFile},
+        {"kelvanectl set on", [] { SetRecord({0x01, 0x01, 0x00, 0x07}); }, WM_MODESETOUTSIDE, nullptr, "01 01 00 07", 3,
+         {kTipOn}, "autostart=on\r\nmode=on\r\n"},
+    };
+    const long writesBefore = Counter("casl.write");
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        shell.calls.clear();
+        step.change();
+        SendMessageW(window_, step.message, 0, reinterpret_cast<LPARAM>(step.area));
+        EXPECT_EQ(step.record, simfw::FormatBytes(Record()));
+        EXPECT_EQ(step.writes, Counter("casl.write") - writesBefore);
+        EXPECT_EQ(step.shell, shell.Described());
+        EXPECT_EQ(step.file, ReadSettingsFile());
+    }
+
+    // ShowIcon 0: the menu's item shows it, greyed, and its command does nothing.
+    ASSERT_TRUE(WritePolicyNumber(L"ShowIcon", 0));
+    SendMessageW(window_, WM_POLICYCHANGED, 0, 0);
+    SendMessageW(window_, WM_COMMAND, ID_TOGGLESTARTUP, 0);
+    SendMessageW(window_, WM_TRAYICON, 0, WM_RBUTTONUP);
+    ASSERT_EQ(1u, shell.menus.size());
+    const UINT state = shell.menus[0].items.at(2).state;
+    EXPECT_TRUE((state & MFS_GRAYED) && !(state & MFS_CHECKED)) << std::hex << state;
+    EXPECT_EQ(1, app.showAtStartup);
+    EXPECT_EQ("autostart=on\r\nmode=on\r\n", ReadSettingsFile());
+    EXPECT_EQ(Lines{}, ReadLogMessages());
 }

@@ -13,6 +13,7 @@
 #include "app_state.h"
 #include "cooling_mode.h"
 #include "import_hook.h"
+#include "log_reader.h"
 #include "mode_panel.h"
 #include "panel_accessible.h"
 #include "panel_fixture.h"
@@ -435,4 +436,67 @@ TEST_F(AccessTest, HighContrastDrawsWithTheSystemColours)
     SimulateSystemSettings(false, false);
     EXPECT_EQ(before, CaptureWindow(panel).At(5, 60)) << "the picture again";
     EXPECT_EQ(0xFFFFFFu, Rgb(COLOR_WINDOW)) << "the old colours again";
+}
+
+// Under a Mode and a ShowIcon policy the radios and the check box stay on
+// screen but do nothing for the mouse, the keys or a screen reader, read as
+// unavailable, and are greyed under high contrast; the panel grows a line
+// that says who set the mode.
+TEST_F(AccessTest, EnforcedPoliciesDisableTheRadiosAndTheCheckBox)
+{
+    app.policy = {true, On, true, 1};
+    app.showAtStartup = 0;
+    auto expectUnavailable = [](HWND window, long id) {
+        SCOPED_TRACE(id);
+        ComPtr<IAccessible> object = Accessible(window);
+        ASSERT_TRUE(object);
+        ScopedVariant state;
+        EXPECT_EQ(S_OK, object->get_accState(Child(id), state.Get()));
+        EXPECT_EQ(static_cast<LONG>(STATE_SYSTEM_UNAVAILABLE), state->lVal & STATE_SYSTEM_UNAVAILABLE)
+            << std::hex << state->lVal;
+        EXPECT_EQ("-", Action(object.Get(), id));
+        EXPECT_EQ(DISP_E_MEMBERNOTFOUND, object->accDoDefaultAction(Child(id)));
+        PumpMessages();
+        EXPECT_EQ(0u, object.Reset()) << "final Release";
+    };
+
+    HWND panel = OpenPanel();
+    const RECT& notice = modePanelLayout.notice;
+    EXPECT_FALSE(IsRectEmpty(&notice)) << "the organisation's line";
+    EXPECT_LE(modePanelLayout.offRadio.bottom, notice.top);
+    EXPECT_LE(notice.bottom, modePanelLayout.link.top);
+    Keys(panel, {VK_RIGHT, VK_SPACE});
+    Press(panel, modePanelLayout.offRadio.left + 8, modePanelLayout.offRadio.top + 8);
+    Release(panel, modePanelLayout.offRadio.left + 8, modePanelLayout.offRadio.top + 8);
+    PumpMessages();
+    expectUnavailable(panel, PanelOnElement);
+    expectUnavailable(panel, PanelOffElement);
+    SimulateSystemSettings(true, false);
+    InvalidateRect(panel, nullptr, TRUE);
+    UpdateWindow(panel);
+    Capture p = CaptureWindow(panel);
+    const RECT& on = modePanelLayout.onRadio;
+    EXPECT_EQ(Rgb(COLOR_GRAYTEXT), p.At(on.left + 8, on.top + 8)) << std::hex << p.At(on.left + 8, on.top + 8);
+    EXPECT_TRUE(Holds(p, notice, GetSysColor(COLOR_WINDOWTEXT))) << "the line in the text colour";
+    SimulateSystemSettings(false, false);
+
+    ShowAboutWindow(controller);
+    HWND about = app.aboutWindow;
+    UpdateWindow(about);
+    Keys(about, {VK_SPACE});
+    SendMessageW(controller, WM_COMMAND, ID_TOGGLESTARTUP, 0);
+    PumpMessages();
+    expectUnavailable(about, AboutCheckBoxElement);
+    SimulateSystemSettings(true, false);
+    InvalidateRect(about, nullptr, TRUE);
+    UpdateWindow(about);
+    Capture a = CaptureWindow(about);
+    EXPECT_TRUE(Holds(a, aboutLayout.checkBox, GetSysColor(COLOR_GRAYTEXT))) << "the greyed tick";
+    EXPECT_FALSE(Holds(a, aboutLayout.checkBox, GetSysColor(COLOR_HIGHLIGHT)));
+    SimulateSystemSettings(false, false);
+
+    EXPECT_EQ("01 01 00 00", simfw::FormatBytes(Record()));
+    EXPECT_EQ(0, Counter("casl.write"));
+    EXPECT_EQ(0, app.showAtStartup) << "the user's own choice stays";
+    EXPECT_FALSE(FileExists(SettingsFilePath()));
 }

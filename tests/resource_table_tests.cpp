@@ -129,6 +129,7 @@ TEST(StringTable, EnglishTextsAreTheProgramsOwn)
         {IDS_ACTION_CHECK, "Check"},
         {IDS_ACTION_UNCHECK, "Uncheck"},
         {IDS_ACTION_JUMP, "Jump"},
+        {IDS_SET_BY_ORGANIZATION, "Set by your organization"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.text, Utf8(EnglishText(c.id))) << "string " << c.id;
@@ -349,7 +350,7 @@ TEST(OtherResources, ManifestRunsAsInvokerWithCommonControls6)
     for (const char* part : {"level=\"asInvoker\"", "uiAccess=\"false\"", "name=\"Microsoft.Windows.Common-Controls\"",
                              "version=\"6.0.0.0\"", "publicKeyToken=\"6595b64144ccf1df\"",
                              "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",
-                             ">true</dpiAware>"})
+                             ">true</dpiAware>", "name=\"Quellmark.VornKelvane\" version=\"" KV_VERSION_TEXT "\""})
         EXPECT_NE(std::string::npos, manifest.find(part)) << part;
 }
 

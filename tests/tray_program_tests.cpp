@@ -2,13 +2,17 @@
 // single-instance rule, the hidden controller window, the settings file,
 // the commands a test can send it, and its icon in the notification area.
 #include <windows.h>
+#include <oleacc.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "app_state.h"
+#include "footprint.h"
 #include "log_reader.h"
+#include "scoped_com.h"
 #include "program_runner.h"
 #include "tray_fixture.h"
 
@@ -62,6 +66,65 @@ bool WaitForSettings(const std::string& expected, DWORD milliseconds)
         Sleep(50);
     }
     return ReadSettingsFile() == expected;
+}
+
+std::wstring KelvanectlExe()
+{
+    return WindowsPathOf(KELVANECTL_EXE);
+}
+
+struct ConsoleRun {
+    long exitCode;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadAll(HANDLE pipe)
+{
+    std::string bytes;
+    char buffer[512];
+    DWORD read = 0;
+    while (ReadFile(pipe, buffer, sizeof(buffer), &read, nullptr) && read)
+        bytes.append(buffer, read);
+    return bytes;
+}
+
+// Runs kelvanectl.exe with its output and errors in pipes, as a script would.
+ConsoleRun RunKelvanectl(const std::wstring& arguments)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE outRead, outWrite, errRead, errWrite;
+    if (!CreatePipe(&outRead, &outWrite, &inherit, 0))
+        return {-1, "", "no pipe"};
+    if (!CreatePipe(&errRead, &errWrite, &inherit, 0)) {
+        CloseHandle(outRead);
+        CloseHandle(outWrite);
+        return {-1, "", "no pipe"};
+    }
+    ScopedKernelHandle out(outRead), err(errRead);
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = outWrite;
+    startup.hStdError = errWrite;
+    std::wstring program = KelvanectlExe();
+    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+    PROCESS_INFORMATION info = {};
+    const BOOL started = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                        nullptr, nullptr, &startup, &info);
+    CloseHandle(outWrite);
+    CloseHandle(errWrite);
+    if (!started)
+        return {-1, "", "not started"};
+    CloseHandle(info.hThread);
+    ScopedKernelHandle process(info.hProcess);
+    ConsoleRun run = {-1, ReadAll(out.Get()), ReadAll(err.Get())};
+    DWORD code = 0;
+    if (WaitForSingleObject(process.Get(), 20000) == WAIT_OBJECT_0 && GetExitCodeProcess(process.Get(), &code))
+        run.exitCode = static_cast<long>(code);
+    return run;
 }
 
 class TrayProgramTest : public TrayTest {
@@ -221,4 +284,199 @@ TEST_F(TrayProgramTest, ResumePutsTheSavedModeBackIntoTheFirmware)
     EXPECT_EQ("01 01 00 00", simfw::FormatBytes(Record()));
     EXPECT_EQ(1, Counter("casl.write")) << "one resume, one write";
     EXPECT_EQ(Lines{kWineUnregisterLine}, ReadLogMessages());
+}
+
+// Every row of kelvanectl's table with no tray program running, on a
+// firmware that answers and one that does not: output, errors, exit code,
+// and what firmware, settings file and log hold afterwards.
+TEST_F(TrayProgramTest, KelvanectlCommandsWithoutTheTrayProgram)
+{
+    const std::string kReadFailed = "GetThermalControl(): Get ThermalDiags.ThermalControl Failed 0x8004CAFE\n";
+    const std::string kUsageLine = "Usage: kelvanectl get\n";
+    struct Case {
+        const wchar_t* arguments;
+        std::vector<uint8_t> record;
+        const char* settings; // "": no file
+        const wchar_t* modePolicy;
+        int showIconPolicy; // -1: none
+        const char* fault;  // injected failure point, or ""
+        long exitCode;
+        const char* out;
+        const char* err; // the start of stderr
+        const char* recordAfter;
+        const char* settingsAfter;
+        Lines log;
+    };
+    const Case cases[] = {
+        {L"get", {1, 1, 0, 0}, "", nullptr, -1, "", 0, "on\n", "", "01 01 00 00", "", {}},
+        {L"GET", {1, 0, 0, 0x3C}, "", nullptr, -1, "", 0, "off\n", "", "01 00 00 3C", "", {}},
+        {L"get", {1, 1, 0, 0}, "", nullptr, -1, "casl.read", 1, "",
+         "kelvanectl: the firmware did not answer (0x8004CAFE); see Kelvane.log.\n", "01 01 00 00", "", {kReadFailed}},
+        {L"set off", {1, 1, 0, 0x3C}, "autostart=off\nmode=on\n", nullptr, -1, "", 0, "", "", "01 00 00 3C",
+         "autostart=off\r\nmode=off\r\n", {}},
+        {L"set on", {1, 0, 0, 0}, "", nullptr, -1, "", 0, "", "", "01 01 00 00", "autostart=on\r\nmode=on\r\n", {}},
+        {L"set on", {1, 0, 0, 0}, "", nullptr, -1, "casl.write", 1, "", "kelvanectl: the firmware did not take the mode",
+         "01 00 00 00", "",
+         {"SetThermalControl(): Set Diags.ThermalControl failed 0x8004CAFE\n",
+          "SetKelvaneMode(): SetThermalControl() failed 0x8004CAFE\n"}},
+        {L"set on", {1, 0, 0, 0}, "autostart=on\nmode=off\n", L"off", -1, "", 3, "",
+         "kelvanectl: refused: the cooling mode is set by the policy \"Mode\"", "01 00 00 00", "autostart=on\nmode=off\n",
+         {}},
+        {L"status", {1, 1, 0, 0}, "", nullptr, -1, "", 0,
+         "mode: on\npolicy: none\nshow icon at startup: yes\ntray program: not running\n", "", "01 01 00 00", "", {}},
+        {L"status", {1, 0, 0, 0}, "autostart=off\nmode=off\n", L"on", 1, "", 0,
+         "mode: off\npolicy: on\nshow icon at startup: yes (policy)\ntray program: not running\n", "", "01 00 00 00",
+         "autostart=off\nmode=off\n", {}},
+        {L"status --json", {1, 1, 0, 0}, "autostart=off\nmode=on\n", nullptr, -1, "", 0,
+         "{\"mode\":\"on\",\"policy\":null,\"showIcon\":false,\"showIconPolicy\":null,\"trayRunning\":false}\n", "",
+         "01 01 00 00", "autostart=off\nmode=on\n", {}},
+        {L"status --json", {1, 0, 0, 0}, "", L"off", 0, "", 0,
+         "{\"mode\":\"off\",\"policy\":\"off\",\"showIcon\":false,\"showIconPolicy\":false,\"trayRunning\":false}\n", "",
+         "01 00 00 00", "", {}},
+        {L"status --json", {1, 1, 0, 0}, "", nullptr, -1, "casl.read", 1, "", "kelvanectl: the firmware did not answer",
+         "01 01 00 00", "", {kReadFailed}},
+        {L"--help", {1, 1, 0, 0}, "", nullptr, -1, "", 0, kUsageLine.c_str(), "", "01 01 00 00", "", {}},
+        {L"", {1, 1, 0, 0}, "", nullptr, -1, "", 2, "", kUsageLine.c_str(), "01 01 00 00", "", {}},
+        {L"set", {1, 1, 0, 0}, "", nullptr, -1, "", 2, "", kUsageLine.c_str(), "01 01 00 00", "", {}},
+        {L"set auto", {1, 1, 0, 0}, "", nullptr, -1, "", 2, "", kUsageLine.c_str(), "01 01 00 00", "", {}},
+        {L"status --xml", {1, 1, 0, 0}, "", nullptr, -1, "", 2, "", kUsageLine.c_str(), "01 01 00 00", "", {}},
+        {L"get on", {1, 1, 0, 0}, "", nullptr, -1, "", 2, "", kUsageLine.c_str(), "01 01 00 00", "", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("kelvanectl ") + std::string(c.arguments, c.arguments + wcslen(c.arguments)));
+        ResetProductFootprint();
+        SetRecord(c.record);
+        if (*c.settings)
+            WriteSettingsFile(c.settings);
+        if (c.modePolicy) {
+            ASSERT_TRUE(WritePolicyText(L"Mode", c.modePolicy));
+        }
+        if (c.showIconPolicy != -1) {
+            ASSERT_TRUE(WritePolicyNumber(L"ShowIcon", static_cast<DWORD>(c.showIconPolicy)));
+        }
+        if (*c.fault)
+            Inject(c.fault, static_cast<HRESULT>(0x8004CAFE));
+
+        const ConsoleRun run = RunKelvanectl(c.arguments);
+
+        EXPECT_EQ(c.exitCode, run.exitCode);
+        // Usage is checked by its first line, everything else whole.
+        EXPECT_EQ(c.out, c.out == kUsageLine ? run.out.substr(0, kUsageLine.size()) : run.out);
+        EXPECT_EQ(c.err, run.err.substr(0, std::string(c.err).size()));
+        if (c.exitCode == 1 || c.exitCode == 3) {
+            EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << "one line: " << run.err;
+        }
+        EXPECT_EQ(std::string::npos, (run.out + run.err).find('\r')) << "LF line ends";
+        EXPECT_EQ(c.recordAfter, simfw::FormatBytes(Record()));
+        EXPECT_EQ(c.settingsAfter, ReadSettingsFile());
+        EXPECT_EQ(c.log, ReadLogMessages());
+    }
+}
+
+// With Kelvane.exe running in the session: status sees it, and a set (two
+// in a row here) reaches its icon and its own idea of the mode at once, so
+// that firmware, file and tray program agree.
+TEST_F(TrayProgramTest, KelvanectlSetReachesTheRunningTrayProgram)
+{
+    WriteSettingsFile("autostart=on\r\nmode=on\r\n");
+    RunningProgram program(KelvaneExe(), L"/byrunkey");
+    HWND window = StartAndFindWindow(program);
+    ASSERT_TRUE(window != nullptr);
+
+    EXPECT_EQ("{\"mode\":\"on\",\"policy\":null,\"showIcon\":true,\"showIconPolicy\":null,\"trayRunning\":true}\n",
+              RunKelvanectl(L"status --json").out);
+    EXPECT_EQ(0, RunKelvanectl(L"set on").exitCode);
+    EXPECT_EQ(0, RunKelvanectl(L"set off").exitCode);
+    EXPECT_EQ("01 00 00 00", simfw::FormatBytes(Record()));
+    EXPECT_EQ("autostart=on\r\nmode=off\r\n", ReadSettingsFile());
+
+    // The toggle rewrites the file from the tray program's own state.
+    SendMessageW(window, WM_COMMAND, ID_TOGGLESTARTUP, 0);
+    EXPECT_EQ("autostart=off\r\nmode=off\r\n", ReadSettingsFile()) << "the tray program took the new mode";
+
+    PostMessageW(window, WM_COMMAND, ID_HIDE, 0);
+    EXPECT_EQ(0, program.WaitForExit(10000));
+    EXPECT_EQ(Lines{kWineUnregisterLine}, ReadLogMessages());
+}
+
+// A Mode policy set while Kelvane.exe runs reaches the firmware with one
+// write, without a broadcast (the key's own change notification), and the
+// panel's radios become unavailable; the user's file stays.
+TEST_F(TrayProgramTest, PolicySetWhileRunningIsEnforcedAtOnce)
+{
+    WriteSettingsFile("autostart=on\r\nmode=on\r\n");
+    RunningProgram program(KelvaneExe(), L"/byrunkey");
+    HWND window = StartAndFindWindow(program);
+    ASSERT_TRUE(window != nullptr);
+    const long writesBefore = Counter("casl.write");
+
+    ASSERT_TRUE(WritePolicyText(L"Mode", L"off"));
+    for (int waited = 0; waited < 5000 && simfw::FormatBytes(Record()) != "01 00 00 00"; waited += 50)
+        Sleep(50);
+
+    EXPECT_EQ("01 00 00 00", simfw::FormatBytes(Record()));
+    EXPECT_EQ(1, Counter("casl.write") - writesBefore) << "one write";
+    EXPECT_EQ("autostart=on\r\nmode=on\r\n", ReadSettingsFile());
+
+    SendMessageW(window, WM_COMMAND, ID_SHOWMODEPANEL, 0);
+    HWND panel = WaitForWindow(kModePanelClass, nullptr, 5000);
+    ASSERT_TRUE(panel != nullptr);
+    {
+        ScopedComApartment com(CoInitialize(nullptr));
+        ComPtr<IAccessible> object;
+        ASSERT_EQ(S_OK, AccessibleObjectFromWindow(panel, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+                                                   object.PutVoid()));
+        for (long radio : {1L, 2L}) {
+            VARIANT child;
+            child.vt = VT_I4;
+            child.lVal = radio;
+            ScopedVariant state;
+            EXPECT_EQ(S_OK, object->get_accState(child, state.Get()));
+            EXPECT_EQ(static_cast<LONG>(STATE_SYSTEM_UNAVAILABLE), state->lVal & STATE_SYSTEM_UNAVAILABLE)
+                << "radio " << radio << " state 0x" << std::hex << state->lVal;
+            EXPECT_EQ(DISP_E_MEMBERNOTFOUND, object->accDoDefaultAction(child));
+        }
+        EXPECT_EQ(0u, object.Reset()) << "final Release";
+    }
+    EXPECT_EQ(3, RunKelvanectl(L"set on").exitCode);
+    EXPECT_EQ("01 00 00 00", simfw::FormatBytes(Record()));
+
+    PostMessageW(window, WM_COMMAND, ID_HIDE, 0);
+    EXPECT_EQ(0, program.WaitForExit(10000));
+    EXPECT_EQ(1, Counter("casl.write") - writesBefore);
+    EXPECT_EQ(Lines{kWineUnregisterLine}, ReadLogMessages());
+}
+
+// The logon start under the ShowIcon policy: 0 applies the enforced mode and
+// ends without an icon whatever the user chose; 1 shows the icon although
+// the user turned it off.
+TEST_F(TrayProgramTest, ShowIconPolicyDecidesTheLogonStart)
+{
+    struct Case {
+        DWORD showIcon;
+        const char* settings;
+        bool keepsRunning;
+    };
+    for (const Case& c : {Case{0, "autostart=on\r\nmode=on\r\n", false}, Case{1, "autostart=off\r\nmode=on\r\n", true}}) {
+        SCOPED_TRACE(c.showIcon);
+        ResetProductFootprint();
+        SetRecord({1, 1, 0, 0});
+        WriteSettingsFile(c.settings);
+        ASSERT_TRUE(WritePolicyNumber(L"ShowIcon", c.showIcon));
+        ASSERT_TRUE(WritePolicyText(L"Mode", L"off"));
+
+        RunningProgram program(KelvaneExe(), L"/byrunkey");
+        HWND window = c.keepsRunning ? StartAndFindWindow(program) : nullptr;
+        if (!c.keepsRunning) {
+            EXPECT_EQ(0, program.WaitForExit(20000));
+        }
+        EXPECT_EQ(c.keepsRunning, window != nullptr);
+        EXPECT_EQ("01 00 00 00", simfw::FormatBytes(Record()));
+        EXPECT_EQ(1, Counter("casl.write"));
+        EXPECT_EQ(c.settings, ReadSettingsFile()) << "the user's file stays";
+        if (window) {
+            PostMessageW(window, WM_COMMAND, ID_HIDE, 0);
+            EXPECT_EQ(0, program.WaitForExit(10000));
+        }
+    }
 }

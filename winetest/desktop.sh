@@ -57,9 +57,11 @@ kv_set_machine() {
     printf '%s=%s\r\n' "$1" "$2" >>"$kv_machine_file"
 }
 
-# A machine that never saw the product: firmware, data folders, default file.
+# A machine that never saw the product: firmware, data folders, default
+# file, no policy.
 kv_reset_machine() {
     rm -rf "$kv_machine_file" "$kv_data_root" "$kv_install_root"
+    timeout 60 wine reg delete 'HKLM\SOFTWARE\Policies\Quellmark' /f /reg:64 >/dev/null 2>&1 || true
 }
 
 # Top-level X windows of Kelvane.exe as "WIDTHxHEIGHT+X+Y".

@@ -217,8 +217,9 @@ void OnPaint(HWND window)
     // 10 px between label and box in either direction.
     layout.checkBox.left = rtl ? labelWidth + S(50) : S(532) - labelWidth - S(28);
     layout.checkBox.right = layout.checkBox.left + S(18);
-    DrawImageInto(graphics, PictureFor(app.showAtStartup ? CheckBoxChecked : CheckBoxUnchecked, dpi),
-                  layout.checkBox.left, layout.checkBox.top, S(18), layout.checkBox.bottom - layout.checkBox.top);
+    DrawImageInto(graphics, PictureFor(ShowsIconAtStartup() ? CheckBoxChecked : CheckBoxUnchecked, dpi),
+                  layout.checkBox.left, layout.checkBox.top, S(18), layout.checkBox.bottom - layout.checkBox.top,
+                  app.policy.showIconSet);
     DrawAboutControlsInSystemColours(dc);
     DrawFocusCue(dc, aboutAccess, dpi);
 }
@@ -288,6 +289,9 @@ void EndDrag(HWND window)
 
 void ToggleStartupCheckBox(HWND window)
 {
+    // Under a ShowIcon policy the box shows the enforced choice and stays.
+    if (app.policy.showIconSet)
+        return;
     app.showAtStartup = app.showAtStartup ? 0 : 1;
     SetProfile();
     InvalidateRect(window, &aboutLayout.checkBox, FALSE);

@@ -27,11 +27,12 @@ void FillSystemColour(HDC dc, const RECT& rect, int colour)
     FillRect(dc, &rect, GetSysColorBrush(colour));
 }
 
-// An outline in the text colour, filled with the window colour.
-void DrawShape(HDC dc, const RECT& rect, bool round)
+// An outline in the text colour (the disabled text colour for a control
+// that does nothing), filled with the window colour.
+void DrawShape(HDC dc, const RECT& rect, bool round, bool disabled)
 {
     const int pen = Width(rect) / 8 > 1 ? Width(rect) / 8 : 1;
-    ScopedPen outline(CreatePen(PS_SOLID, pen, GetSysColor(COLOR_WINDOWTEXT)));
+    ScopedPen outline(CreatePen(PS_SOLID, pen, GetSysColor(disabled ? COLOR_GRAYTEXT : COLOR_WINDOWTEXT)));
     ScopedSelection selectPen(dc, outline.Get());
     ScopedSelection selectBrush(dc, GetSysColorBrush(COLOR_WINDOW));
     if (round)
@@ -40,25 +41,25 @@ void DrawShape(HDC dc, const RECT& rect, bool round)
         Rectangle(dc, rect.left, rect.top, rect.right, rect.bottom);
 }
 
-void DrawRadio(HDC dc, const RECT& rect, bool selected)
+void DrawRadio(HDC dc, const RECT& rect, bool selected, bool disabled)
 {
-    DrawShape(dc, rect, true);
+    DrawShape(dc, rect, true, disabled);
     if (selected) {
         const int inset = Width(rect) / 4;
         ScopedSelection selectPen(dc, GetStockObject(NULL_PEN));
-        ScopedSelection selectBrush(dc, GetSysColorBrush(COLOR_HIGHLIGHT));
+        ScopedSelection selectBrush(dc, GetSysColorBrush(disabled ? COLOR_GRAYTEXT : COLOR_HIGHLIGHT));
         Ellipse(dc, rect.left + inset, rect.top + inset, rect.right - inset + 1, rect.bottom - inset + 1);
     }
 }
 
-void DrawCheckBox(HDC dc, const RECT& rect, bool checked)
+void DrawCheckBox(HDC dc, const RECT& rect, bool checked, bool disabled)
 {
-    DrawShape(dc, rect, false);
+    DrawShape(dc, rect, false, disabled);
     if (!checked)
         return;
     const int w = Width(rect);
     const int h = Height(rect);
-    ScopedPen tick(CreatePen(PS_SOLID, w / 6 > 1 ? w / 6 : 1, GetSysColor(COLOR_HIGHLIGHT)));
+    ScopedPen tick(CreatePen(PS_SOLID, w / 6 > 1 ? w / 6 : 1, GetSysColor(disabled ? COLOR_GRAYTEXT : COLOR_HIGHLIGHT)));
     ScopedSelection selectPen(dc, tick.Get());
     const POINT points[] = {
         {rect.left + w / 5, rect.top + h / 2},
@@ -108,8 +109,8 @@ void DrawModePanelRadiosInSystemColours(HDC dc)
     if (!IsHighContrast())
         return;
     const bool on = modePanelState.shownMode == On;
-    DrawRadio(dc, modePanelLayout.onRadio, on);
-    DrawRadio(dc, modePanelLayout.offRadio, !on);
+    DrawRadio(dc, modePanelLayout.onRadio, on, ModeIsEnforced());
+    DrawRadio(dc, modePanelLayout.offRadio, !on, ModeIsEnforced());
 }
 
 void DrawAboutControlsInSystemColours(HDC dc)
@@ -118,5 +119,5 @@ void DrawAboutControlsInSystemColours(HDC dc)
         return;
     DrawButton(dc, aboutLayout.close, aboutState.closeLook, true);
     DrawButton(dc, aboutLayout.minimize, aboutState.minimizeLook, false);
-    DrawCheckBox(dc, aboutLayout.checkBox, app.showAtStartup != 0);
+    DrawCheckBox(dc, aboutLayout.checkBox, ShowsIconAtStartup() != 0, app.policy.showIconSet);
 }

@@ -14,7 +14,7 @@
 
 const ModePanelLayout kDefaultModePanelLayout = {
     150, 130, {50, 50}, {100, 50}, {42, 72, 58, 88}, {92, 72, 108, 88}, {75, 100}, {0, 100, 150, 116}, {0, 0, 150, 130},
-    kBaseDpi,
+    kBaseDpi, {0, 0, 0, 0},
 };
 
 ModePanelState modePanelState = {Off, PanelNothing, Normal, false};
@@ -25,6 +25,7 @@ ModePanelLayout modePanelBaseLayout = kDefaultModePanelLayout;
 namespace {
 
 constexpr COLORREF kLabelColour = RGB(255, 255, 255);
+constexpr COLORREF kDisabledLabelColour = RGB(150, 150, 150);
 constexpr COLORREF kLinkColour = RGB(102, 217, 255);
 constexpr COLORREF kLinkActiveColour = RGB(82, 174, 205);
 constexpr DWORD kPanelStyle = WS_POPUP;
@@ -34,6 +35,7 @@ struct ModePanelStrings {
     wchar_t on[20];
     wchar_t off[20];
     wchar_t about[20];
+    wchar_t notice[100];
 };
 ModePanelStrings panelStrings;
 
@@ -43,18 +45,23 @@ struct ModePanelFonts {
     ScopedFont labels;    // 16 px
     ScopedFont link;      // 14 px
     ScopedFont linkHover; // 14 px, underlined
+    ScopedFont notice;    // 12 px
     UINT dpi;
 };
 ModePanelFonts panelFonts;
 
 void MakePanelFonts(UINT dpi)
 {
-    if (panelFonts.labels && panelFonts.dpi == dpi)
-        return;
-    panelFonts.labels = ScopedFont(CreateUiFont(ScaleForDpi(16, dpi), FW_NORMAL, FALSE));
-    panelFonts.link = ScopedFont(CreateUiFont(ScaleForDpi(14, dpi), FW_NORMAL, FALSE));
-    panelFonts.linkHover = ScopedFont(CreateUiFont(ScaleForDpi(14, dpi), FW_NORMAL, TRUE));
-    panelFonts.dpi = dpi;
+    if (!panelFonts.labels || panelFonts.dpi != dpi) {
+        panelFonts.labels = ScopedFont(CreateUiFont(ScaleForDpi(16, dpi), FW_NORMAL, FALSE));
+        panelFonts.link = ScopedFont(CreateUiFont(ScaleForDpi(14, dpi), FW_NORMAL, FALSE));
+        panelFonts.linkHover = ScopedFont(CreateUiFont(ScaleForDpi(14, dpi), FW_NORMAL, TRUE));
+        panelFonts.notice.Reset();
+        panelFonts.dpi = dpi;
+    }
+    // Only a panel under an enforced mode shows the line.
+    if (ModeIsEnforced() && !panelFonts.notice)
+        panelFonts.notice = ScopedFont(CreateUiFont(ScaleForDpi(12, dpi), FW_NORMAL, FALSE));
 }
 
 void DeletePanelFonts()
@@ -62,6 +69,7 @@ void DeletePanelFonts()
     panelFonts.labels.Reset();
     panelFonts.link.Reset();
     panelFonts.linkHover.Reset();
+    panelFonts.notice.Reset();
 }
 
 void InvalidateRadios(HWND window)
@@ -109,7 +117,7 @@ int MeasureWidestLabel(HWND window, UINT dpi)
 // Sizes the panel and its rounded region for dpi; flags as SetWindowPos's.
 void LayOutPanel(HWND window, UINT dpi, UINT flags)
 {
-    modePanelLayout = ScaleModePanelLayout(modePanelBaseLayout, dpi);
+    modePanelLayout = ScaleModePanelLayout(ModeIsEnforced() ? WithNoticeLine(modePanelBaseLayout) : modePanelBaseLayout, dpi);
     MakePanelFonts(dpi);
     RECT frame = {0, 0, modePanelLayout.width, modePanelLayout.height};
     AdjustWindowRectEx(&frame, kPanelStyle, FALSE, kPanelExStyle);
@@ -124,6 +132,7 @@ void OnCreate(HWND window)
     LoadStringW(app.instance, IDS_MODE_ON, panelStrings.on, ARRAYSIZE(panelStrings.on));
     LoadStringW(app.instance, IDS_MODE_OFF, panelStrings.off, ARRAYSIZE(panelStrings.off));
     LoadStringW(app.instance, IDS_ABOUT_LINK, panelStrings.about, ARRAYSIZE(panelStrings.about));
+    LoadStringW(app.instance, IDS_SET_BY_ORGANIZATION, panelStrings.notice, ARRAYSIZE(panelStrings.notice));
 
     const UINT dpi = DpiForWindow(window);
     ComputeModePanelLayout(MeasureWidestLabel(window, dpi), modePanelBaseLayout);
@@ -160,6 +169,20 @@ void DrawLink(HDC dc)
     TextOutW(dc, layout.aboutAnchor.x, layout.aboutAnchor.y, panelStrings.about, lstrlenW(panelStrings.about));
 }
 
+// Under the radios while the mode is enforced; two lines at most.
+void DrawNotice(HDC dc)
+{
+    RECT box = modePanelLayout.notice;
+    if (IsRectEmpty(&box))
+        return;
+    ScopedSelection selection(dc, panelFonts.notice.Get());
+    SetTextColor(dc, LookColour(kLabelColour, COLOR_WINDOWTEXT));
+    UINT previousAlign = SetTextAlign(dc, TA_LEFT | TA_TOP);
+    DrawTextW(dc, panelStrings.notice, -1, &box,
+              DT_CENTER | DT_WORDBREAK | DT_NOPREFIX | DT_END_ELLIPSIS | (IsRightToLeftUi() ? DT_RTLREADING : 0));
+    SetTextAlign(dc, previousAlign);
+}
+
 void OnPaint(HWND window)
 {
     ScopedPaint paint(window);
@@ -173,11 +196,12 @@ void OnPaint(HWND window)
         DrawImageInto(graphics, PictureFor(PanelBackground, dpi), background.left, background.top,
                       background.right - background.left, background.bottom - background.top);
         const bool on = modePanelState.shownMode == On;
+        const bool enforced = ModeIsEnforced();
         const int radio = ScaleForDpi(16, dpi);
         DrawImageInto(graphics, PictureFor(on ? RadioSelected : RadioUnselected, dpi), layout.onRadio.left,
-                      layout.onRadio.top, radio, radio);
+                      layout.onRadio.top, radio, radio, enforced);
         DrawImageInto(graphics, PictureFor(on ? RadioUnselected : RadioSelected, dpi), layout.offRadio.left,
-                      layout.offRadio.top, radio, radio);
+                      layout.offRadio.top, radio, radio, enforced);
         FillInSystemColours(dc, background);
         DrawModePanelRadiosInSystemColours(dc);
 
@@ -185,7 +209,8 @@ void OnPaint(HWND window)
         SetBkMode(dc, TRANSPARENT);
         {
             ScopedSelection selection(dc, panelFonts.labels.Get());
-            SetTextColor(dc, LookColour(kLabelColour, COLOR_WINDOWTEXT));
+            SetTextColor(dc, enforced ? LookColour(kDisabledLabelColour, COLOR_GRAYTEXT)
+                                      : LookColour(kLabelColour, COLOR_WINDOWTEXT));
             TextOutW(dc, layout.onAnchor.x, layout.onAnchor.y, panelStrings.on, lstrlenW(panelStrings.on));
             TextOutW(dc, layout.offAnchor.x, layout.offAnchor.y, panelStrings.off, lstrlenW(panelStrings.off));
         }
@@ -198,6 +223,7 @@ void OnPaint(HWND window)
         }
         DrawLink(dc);
         SetTextAlign(dc, previousAlign);
+        DrawNotice(dc);
         DrawFocusCue(dc, modePanelAccess, dpi);
     }
     // Applied only once the new choice is on screen.
@@ -206,7 +232,7 @@ void OnPaint(HWND window)
 
 void OnApplyMode(HWND window)
 {
-    if (modePanelState.shownMode == GetKelvaneMode())
+    if (modePanelState.shownMode == GetKelvaneMode() || ModeIsEnforced())
         return;
     if (SetKelvaneMode(modePanelState.shownMode)) {
         SetProfile();
@@ -244,7 +270,7 @@ void OnLeftButtonDown(HWND window, int x, int y)
 
 void ShowModeIfNew(HWND window, KelvaneMode mode)
 {
-    if (GetKelvaneMode() != mode) {
+    if (GetKelvaneMode() != mode && !ModeIsEnforced()) {
         modePanelState.shownMode = mode;
         InvalidateRadios(window);
     }
@@ -322,6 +348,36 @@ void ActivatePanelElement(HWND window, int element)
         ShowAboutWindow(app.controllerWindow);
 }
 
+void ShowCurrentMode(HWND window)
+{
+    modePanelState.shownMode = GetKelvaneMode();
+    InvalidateRadios(window);
+}
+
+void ShowPolicyChange(HWND window)
+{
+    modePanelState.shownMode = GetKelvaneMode();
+    LayOutPanel(window, modePanelLayout.dpi, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    PlaceNearNotificationIcon(app.controllerWindow, window);
+    InvalidateRect(window, nullptr, TRUE);
+    NotifyElementState(window, PanelOnElement);
+    NotifyElementState(window, PanelOffElement);
+}
+
+ModePanelLayout WithNoticeLine(const ModePanelLayout& base)
+{
+    // Two lines of the 12 px font between the radios and the link.
+    constexpr int kNoticeHeight = 30;
+    ModePanelLayout layout = base;
+    layout.notice = {6, base.link.top - 6, base.width - 6, base.link.top - 6 + kNoticeHeight};
+    layout.aboutAnchor.y += kNoticeHeight;
+    layout.link.top += kNoticeHeight;
+    layout.link.bottom += kNoticeHeight;
+    layout.height += kNoticeHeight;
+    layout.background.bottom += kNoticeHeight;
+    return layout;
+}
+
 void ComputeModePanelLayout(int widestLabel, ModePanelLayout& layout)
 {
     if (widestLabel + 14 <= 50)
@@ -364,6 +420,7 @@ ModePanelLayout ScaleModePanelLayout(const ModePanelLayout& base, UINT dpi)
     scaled.aboutAnchor = ScaleForDpi(base.aboutAnchor, dpi);
     scaled.link = ScaleForDpi(base.link, dpi);
     scaled.background = ScaleForDpi(base.background, dpi);
+    scaled.notice = ScaleForDpi(base.notice, dpi);
     scaled.dpi = dpi;
     return scaled;
 }
@@ -418,6 +475,14 @@ LRESULT CALLBACK ModePanelProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 
     case WM_PANELAPPLYMODE:
         OnApplyMode(window);
+        return 0;
+
+    case WM_MODESETOUTSIDE:
+        ShowCurrentMode(window);
+        return 0;
+
+    case WM_POLICYCHANGED:
+        ShowPolicyChange(window);
         return 0;
 
     case WM_KEYDOWN:

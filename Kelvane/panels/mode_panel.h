@@ -26,6 +26,7 @@ struct ModePanelLayout {
     RECT link; // left and right follow the text at every paint
     RECT background;
     UINT dpi; // the display scale the figures are for
+    RECT notice; // "Set by your organization" under an enforced mode, else empty
 };
 
 extern ModePanelState modePanelState;
@@ -42,6 +43,9 @@ constexpr UINT kAutoCloseMilliseconds = 5500;
 // Grows the layout for labels wider than the default one allows (widest
 // label of 37 px or more); narrower labels leave it as it is.
 void ComputeModePanelLayout(int widestLabel, ModePanelLayout& layout);
+// The layout with room for the enforced mode's line between radios and
+// link: the link and the panel's foot move down.
+ModePanelLayout WithNoticeLine(const ModePanelLayout& base);
 // Every figure of a 96-DPI layout scaled to dpi.
 ModePanelLayout ScaleModePanelLayout(const ModePanelLayout& base, UINT dpi);
 
@@ -51,6 +55,11 @@ HWND CreateModePanel(HWND owner);
 void CloseModePanel(HWND owner);
 // Moves the panel beside the icon of iconOwner when the shell can say where.
 void PlaceNearNotificationIcon(HWND iconOwner, HWND window);
-// Does what a click on the element (a radio or the link) does.
+// The mode panel's answers to the controller: the firmware's mode changed
+// from outside, or the policies did (the layout may change).
+void ShowCurrentMode(HWND window);
+void ShowPolicyChange(HWND window);
+// Does what a click on the element (a radio or the link) does; a radio of
+// an enforced mode does nothing.
 void ActivatePanelElement(HWND window, int element);
 LRESULT CALLBACK ModePanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

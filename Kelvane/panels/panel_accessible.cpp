@@ -44,7 +44,8 @@ DWORD PanelElementState(int element)
     if (element == PanelLinkElement)
         return STATE_SYSTEM_LINKED | (modePanelState.linkLook == Hover ? STATE_SYSTEM_HOTTRACKED : 0);
     const KelvaneMode mode = element == PanelOnElement ? On : Off;
-    return modePanelState.shownMode == mode ? STATE_SYSTEM_CHECKED : 0;
+    return (modePanelState.shownMode == mode ? STATE_SYSTEM_CHECKED : 0) |
+           (ModeIsEnforced() ? STATE_SYSTEM_UNAVAILABLE : 0);
 }
 
 RECT AboutElementRect(int element)
@@ -77,7 +78,8 @@ DWORD AboutElementState(int element)
 {
     switch (element) {
     case AboutCheckBoxElement:
-        return app.showAtStartup ? STATE_SYSTEM_CHECKED : 0;
+        return (ShowsIconAtStartup() ? STATE_SYSTEM_CHECKED : 0) |
+               (app.policy.showIconSet ? STATE_SYSTEM_UNAVAILABLE : 0);
     case AboutMinimizeElement:
         return LookState(aboutState.minimizeLook);
     case AboutCloseElement:
@@ -211,11 +213,13 @@ public:
     HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* action) override
     {
         const int element = ElementOf(child);
-        const bool uncheck = element > 0 && (drawn_.elementState(element) & STATE_SYSTEM_CHECKED) &&
-                             drawn_.elements[element - 1].role == ROLE_SYSTEM_CHECKBUTTON;
+        const DWORD state = element > 0 ? drawn_.elementState(element) : 0;
+        const bool uncheck = (state & STATE_SYSTEM_CHECKED) && drawn_.elements[element - 1].role == ROLE_SYSTEM_CHECKBUTTON;
+        const bool unavailable = (state & STATE_SYSTEM_UNAVAILABLE) != 0;
         return ElementText(child, action, &IAccessible::get_accDefaultAction,
-                           [uncheck](const DrawnElement& e, wchar_t* text, int size) {
-                               return e.actionId != 0 && LoadText(uncheck ? IDS_ACTION_UNCHECK : e.actionId, text, size);
+                           [uncheck, unavailable](const DrawnElement& e, wchar_t* text, int size) {
+                               return e.actionId != 0 && !unavailable &&
+                                      LoadText(uncheck ? IDS_ACTION_UNCHECK : e.actionId, text, size);
                            });
     }
     HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override
@@ -379,7 +383,8 @@ public:
             return valid;
         if (element == 0)
             return proxy_->accDoDefaultAction(child);
-        if (!drawn_.elements[element - 1].actionId)
+        // A disabled element has no action, as a disabled control has none.
+        if (!drawn_.elements[element - 1].actionId || (drawn_.elementState(element) & STATE_SYSTEM_UNAVAILABLE))
             return DISP_E_MEMBERNOTFOUND;
         return PostMessageW(window_, WM_ACTIVATEELEMENT, static_cast<WPARAM>(element), 0) ? S_OK : E_FAIL;
     }

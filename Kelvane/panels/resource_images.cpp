@@ -99,11 +99,22 @@ void DeleteImage(Gdiplus::Image* image)
     delete image;
 }
 
-void DrawImageInto(Gdiplus::Graphics& graphics, Gdiplus::Image* image, int x, int y, int width, int height)
+void DrawImageInto(Gdiplus::Graphics& graphics, Gdiplus::Image* image, int x, int y, int width, int height,
+                   bool faded)
 {
     // GdipDrawImageRect; a null image fails there and draws nothing.
     if (IsHighContrast())
         return;
+    if (faded && image) {
+        // Two fifths of the alpha, as a disabled control looks.
+        Gdiplus::ColorMatrix matrix = {{{1, 0, 0, 0, 0}, {0, 1, 0, 0, 0}, {0, 0, 1, 0, 0}, {0, 0, 0, 0.4f, 0},
+                                        {0, 0, 0, 0, 1}}};
+        Gdiplus::ImageAttributes attributes;
+        attributes.SetColorMatrix(&matrix);
+        graphics.DrawImage(image, Gdiplus::Rect(x, y, width, height), 0, 0, static_cast<INT>(image->GetWidth()),
+                           static_cast<INT>(image->GetHeight()), Gdiplus::UnitPixel, &attributes);
+        return;
+    }
     graphics.DrawImage(image, static_cast<Gdiplus::REAL>(x), static_cast<Gdiplus::REAL>(y),
                        static_cast<Gdiplus::REAL>(width), static_cast<Gdiplus::REAL>(height));
 }

@@ -44,7 +44,9 @@ void DeleteImage(Gdiplus::Image* image);
 
 // Draws the image scaled into (x, y, width, height); a null image draws
 // nothing and the paint goes on, and so does any image under high contrast.
-void DrawImageInto(Gdiplus::Graphics& graphics, Gdiplus::Image* image, int x, int y, int width, int height);
+// A disabled control's picture is drawn faded.
+void DrawImageInto(Gdiplus::Graphics& graphics, Gdiplus::Image* image, int x, int y, int width, int height,
+                   bool faded = false);
 
 // The picture a window at dpi draws for role: above 125 % the double-size
 // one (all twelve are loaded the first time one is wanted), else, or when

@@ -39,6 +39,7 @@
 #define IDS_ACTION_CHECK            132  // 100
 #define IDS_ACTION_UNCHECK          133  // 100
 #define IDS_ACTION_JUMP             134  // 100
+#define IDS_SET_BY_ORGANIZATION     135  // the mode panel's line under an enforced mode, 100
 
 // Pictures, of the named resource type "PNG".
 #define IDP_RADIO_SELECTED          116

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "policy.h"
 #include "resource_images.h"
 
 // Private window messages. WM_TRAYICON carries the mouse or icon event in
@@ -11,6 +12,11 @@ constexpr UINT WM_TRAYICON = WM_APP + 1;
 // WM_PANELCLOSED carries the panel that asks to be closed in wParam.
 constexpr UINT WM_PANELCLOSED = WM_APP + 2;
 constexpr UINT WM_STARTUPFLAGCHANGED = WM_APP + 3;
+// kelvanectl to the controller of its session: the firmware's mode was set
+// from the command line; read it and show it.
+constexpr UINT WM_MODESETOUTSIDE = WM_APP + 4;
+// Controller to the open mode panel and About window: the policies changed.
+constexpr UINT WM_POLICYCHANGED = WM_APP + 5;
 constexpr UINT WM_PANELAPPLYMODE = WM_APP + 11;
 // A drawn window to itself: do what a click on element wParam does.
 constexpr UINT WM_ACTIVATEELEMENT = WM_APP + 12;
@@ -47,6 +53,19 @@ struct AppState {
     // The same pictures at double size, loaded on the first paint above 125 %.
     Gdiplus::Image* largeImages[kImageRoleCount];
     bool largeImagesLoaded;
+    // What the administrator enforces, read at start and on every change.
+    KelvanePolicy policy;
 };
 
 extern AppState app;
+
+// Whether the icon is shown at logon: the ShowIcon policy, else the user's choice.
+inline int ShowsIconAtStartup()
+{
+    return app.policy.showIconSet ? app.policy.showIcon : app.showAtStartup;
+}
+
+inline bool ModeIsEnforced()
+{
+    return app.policy.modeSet;
+}

@@ -25,7 +25,11 @@ void ShowContextMenu(HWND window, int x, int y)
     LoadStringW(app.instance, IDS_MENU_ABOUT, text, ARRAYSIZE(text));
     AppendMenuW(menu, MF_STRING | typeFlag, ID_SHOWABOUT, text);
     LoadStringW(app.instance, IDS_SHOW_AT_STARTUP, text, ARRAYSIZE(text));
-    AppendMenuW(menu, MF_STRING | typeFlag | (app.showAtStartup ? MF_CHECKED : 0), ID_TOGGLESTARTUP, text);
+    // Under a ShowIcon policy the item shows the enforced choice, greyed.
+    AppendMenuW(menu,
+                MF_STRING | typeFlag | (ShowsIconAtStartup() ? MF_CHECKED : 0) |
+                    (app.policy.showIconSet ? MF_GRAYED : 0),
+                ID_TOGGLESTARTUP, text);
     LoadStringW(app.instance, IDS_MENU_HIDE, text, ARRAYSIZE(text));
     AppendMenuW(menu, MF_STRING | typeFlag, ID_HIDE, text);
 

@@ -9,6 +9,7 @@
 #include "diagnostic_log.h"
 #include "mode_panel.h"
 #include "notification_icon.h"
+#include "policy.h"
 #include "settings_file.h"
 #include "startup.h"
 
@@ -82,6 +83,8 @@ void OpenModePanel(HWND window)
 
 void ToggleStartupFlag()
 {
+    if (app.policy.showIconSet)
+        return;
     app.showAtStartup = app.showAtStartup ? 0 : 1;
     SetProfile();
     if (app.aboutWindow)
@@ -145,6 +148,7 @@ void OnTrayIcon(HWND window, WORD event)
 // The settings file against what the firmware holds now, and the icon anew.
 void ReconcileWithFirmware(HWND window)
 {
+    app.policy = ReadKelvanePolicy();
     ApplyProfile(BuiltInOn);
     ChangeNotificationIcon(window);
 }
@@ -225,6 +229,50 @@ void OnEndSession(HWND window, bool ending, LPARAM reason)
         DestroyWindow(window);
 }
 
+void TellOpenWindows(UINT panelMessage, UINT aboutMessage)
+{
+    if (app.modePanelWindow && IsWindow(app.modePanelWindow))
+        SendMessageW(app.modePanelWindow, panelMessage, 0, 0);
+    if (app.aboutWindow && aboutMessage)
+        PostMessageW(app.aboutWindow, aboutMessage, 0, 0);
+}
+
+// Group Policy broadcast a refresh, or the policies' key changed: a changed
+// Mode policy goes into the firmware at once (or, lifted, gives the user's
+// own mode back); a changed ShowIcon policy only changes what is shown.
+void OnPolicyChanged(HWND window)
+{
+    const KelvanePolicy now = ReadKelvanePolicy();
+    const KelvanePolicy before = app.policy;
+    const bool modeChanged = now.modeSet != before.modeSet || now.mode != before.mode;
+    if (!modeChanged && now.showIconSet == before.showIconSet && now.showIcon == before.showIcon)
+        return;
+    app.policy = now;
+    if (modeChanged) {
+        ApplyProfile(BuiltInOn);
+        ChangeNotificationTip(window);
+    }
+    TellOpenWindows(WM_POLICYCHANGED, WM_STARTUPFLAGCHANGED);
+}
+
+// kelvanectl set the firmware: read it back, so that icon, panel and file
+// show what the firmware holds, whoever wrote last.
+void OnModeSetOutside(HWND window)
+{
+    if (InitThermalControl() == -1)
+        return;
+    if (!ModeIsEnforced())
+        SetProfile();
+    ChangeNotificationTip(window);
+    TellOpenWindows(WM_MODESETOUTSIDE, 0);
+}
+
+bool IsPolicyBroadcast(LPARAM lParam)
+{
+    const wchar_t* area = reinterpret_cast<const wchar_t*>(lParam);
+    return area && lstrcmpiW(area, L"Policy") == 0;
+}
+
 } // namespace
 
 LRESULT CALLBACK ControllerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -273,6 +321,19 @@ LRESULT CALLBACK ControllerWindowProc(HWND window, UINT message, WPARAM wParam, 
 
     case WM_ENDSESSION:
         OnEndSession(window, wParam != FALSE, lParam);
+        return 0;
+
+    case WM_SETTINGCHANGE:
+        if (IsPolicyBroadcast(lParam))
+            OnPolicyChanged(window);
+        break;
+
+    case WM_POLICYCHANGED:
+        OnPolicyChanged(window);
+        return 0;
+
+    case WM_MODESETOUTSIDE:
+        OnModeSetOutside(window);
         return 0;
 
     default:

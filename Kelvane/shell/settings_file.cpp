@@ -58,7 +58,23 @@ void ReadDefaultProfile(Profile& profile)
         ReadProfileLines(file.Get(), profile);
 }
 
+int ReadStartupChoice(bool installDefaults)
+{
+    Profile profile;
+    if (ReadProfile(profile))
+        return profile.autostart == -1 ? 1 : profile.autostart;
+    if (!installDefaults)
+        return 1;
+    ReadDefaultProfile(profile);
+    return profile.autostart;
+}
+
 int SetProfile()
+{
+    return SetProfileFrom(app.showAtStartup, GetKelvaneMode());
+}
+
+int SetProfileFrom(int showAtStartup, int mode)
 {
     const char kOpenFailed[] = "SetProfile(): Could not open Kelvane.ini with write access. Write access error.\n";
     EnsureDataFolder();
@@ -80,12 +96,12 @@ int SetProfile()
 
     bool written = true;
     char line[100];
-    std::snprintf(line, sizeof(line), "%s\n", app.showAtStartup ? "autostart=on" : "autostart=off");
+    std::snprintf(line, sizeof(line), "%s\n", showAtStartup ? "autostart=on" : "autostart=off");
     if (fputs(line, file.Get()) < 0) {
         WriteLog("SetProfile(): Could not write to Kelvane.ini\n");
         written = false;
     }
-    std::snprintf(line, sizeof(line), "%s\n", GetKelvaneMode() == On ? "mode=on" : "mode=off");
+    std::snprintf(line, sizeof(line), "%s\n", mode == On ? "mode=on" : "mode=off");
     if (fputs(line, file.Get()) < 0) {
         WriteLog("SetProfile(): Could not write to Kelvane.ini (fputs() failed).\n");
         written = false;

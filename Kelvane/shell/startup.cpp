@@ -7,11 +7,10 @@
 #include "cooling_mode.h"
 #include "diagnostic_log.h"
 #include "mode_panel.h"
+#include "policy.h"
 #include "about_window.h"
 #include "resource_ids.h"
 #include "settings_file.h"
-
-AppState app = {};
 
 namespace {
 
@@ -32,15 +31,35 @@ bool InitThermalControlWithRetries()
     return RetryWithPauses(log, [] { return InitThermalControl() != -1; });
 }
 
-void RunMessageLoop()
+// The administrator's mode goes into the firmware; the user's file keeps
+// the user's own choice, which comes back once the policy is lifted.
+void ApplyEnforcedMode(ProfileFallback fallback)
 {
-    MSG message;
-    // GetMessageW returns -1 on an error (a destroyed window handle, say):
-    // looping on it would spin forever.
-    BOOL result;
-    while ((result = GetMessageW(&message, nullptr, 0, 0)) != 0 && result != -1) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
+    app.showAtStartup = ReadStartupChoice(fallback == InstallDefaults);
+    if (GetKelvaneMode() != app.policy.mode)
+        SetKelvaneMode(app.policy.mode);
+}
+
+// Waits for messages and for a change of the policies alike: an idle
+// program takes no CPU time.
+void RunMessageLoop(PolicyWatch& watch, bool watching)
+{
+    HANDLE event = watch.event.Get();
+    for (;;) {
+        const DWORD woke = MsgWaitForMultipleObjectsEx(watching ? 1 : 0, watching ? &event : nullptr, INFINITE,
+                                                       QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (watching && woke == WAIT_OBJECT_0) {
+            // Armed again before the read, so that no later change is missed.
+            ArmPolicyWatch(watch);
+            PostMessageW(app.controllerWindow, WM_POLICYCHANGED, 0, 0);
+        }
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT)
+                return;
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
     }
 }
 
@@ -69,6 +88,10 @@ bool RetryWithPauses(const RetryLog& log, const std::function<bool()>& attempt)
 
 void ApplyProfile(ProfileFallback fallback)
 {
+    if (ModeIsEnforced()) {
+        ApplyEnforcedMode(fallback);
+        return;
+    }
     Profile profile;
     if (ReadProfile(profile)) {
         const bool autostartMissing = profile.autostart == -1;
@@ -151,8 +174,12 @@ int RunKelvane(HINSTANCE instance, const wchar_t* arguments)
         return 0;
     }
 
+    // Armed before the first read: a change from then on is not missed.
+    PolicyWatch watch;
+    const bool watching = ArmPolicyWatch(watch);
+    app.policy = ReadKelvanePolicy();
     ApplyProfile(InstallDefaults);
-    if (app.startedByRunKey && !app.showAtStartup)
+    if (app.startedByRunKey && !ShowsIconAtStartup())
         return 0;
 
     Gdiplus::GdiplusStartupInput gdiplusInput;
@@ -168,7 +195,7 @@ int RunKelvane(HINSTANCE instance, const wchar_t* arguments)
     app.controllerWindow = controller;
     if (controller) {
         ShowWindow(controller, SW_HIDE);
-        RunMessageLoop();
+        RunMessageLoop(watch, watching);
     }
 
     Gdiplus::GdiplusShutdown(gdiplusToken);

@@ -10,7 +10,9 @@ enum ProfileFallback {
     BuiltInOn,       // console reconnect: show the icon, mode On
 };
 
-// Brings the settings file and the firmware mode in line.
+// Brings the settings file and the firmware mode in line; under a Mode
+// policy (app.policy, read by the caller) the firmware takes the enforced
+// mode and the file is left alone.
 void ApplyProfile(ProfileFallback fallback);
 
 void RegisterWindowClass(const wchar_t* className, WORD menuId, WNDPROC procedure);

@@ -27,13 +27,10 @@ int InitThermalControl()
 
     thermalState.accelerometerSupported = (record.bytes[0] & kAccelerometerFlag) ? 1 : 0;
 
-    if (record.bytes[2] == 0 && record.bytes[1] == 1) {
-        thermalState.mode = On;
-        return 1;
-    }
-    if (record.bytes[2] == 0 && record.bytes[1] == 0) {
-        thermalState.mode = Off;
-        return 0;
+    const int held = ModeOfRecord(record);
+    if (held != -1) {
+        thermalState.mode = held;
+        return held;
     }
 
     WriteLogFormat("InitThermalControl(): Firmware returned an invalid mode (0x%02X 0x%02X 0x%02X). "
@@ -46,6 +43,13 @@ int InitThermalControl()
     else
         thermalState.mode = On;
     return 1;
+}
+
+int ModeOfRecord(const ThermalControlRecord& record)
+{
+    if (record.bytes[2] != 0 || record.bytes[1] > 1)
+        return -1;
+    return record.bytes[1] == 1 ? On : Off;
 }
 
 KelvaneMode GetKelvaneMode()

@@ -30,6 +30,10 @@ extern ThermalState thermalState;
 // and gives 1 whether or not that write succeeded.
 int InitThermalControl();
 
+// The mode a record holds: On (byte 1 = 1) or Off (0), byte 2 being 0;
+// -1 for any other pair.
+int ModeOfRecord(const ThermalControlRecord& record);
+
 KelvaneMode GetKelvaneMode();
 int32_t IsAccelerometerSupported();
 

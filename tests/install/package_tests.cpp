@@ -230,7 +230,7 @@ TEST_F(PackageTest, InstallsOnASupportedMachineAndIsRepairedAndRemovedWhileKelva
     ProgramRun install = Msiexec(Install(KV_MSI, L"/qn"));
 
     ASSERT_EQ(0u, install.exitCode);
-    for (const wchar_t* name : {L"Kelvane.exe", L"KvInstallAction.exe"})
+    for (const wchar_t* name : {L"Kelvane.exe", L"kelvanectl.exe", L"KvInstallAction.exe"})
         EXPECT_TRUE(IsStripped(InstallFolder() + L"\\" + name)) << Narrow(name) << " is missing or has symbols";
     EXPECT_FALSE(FileExists(InstallFolder() + L"\\Kelvane.ini")) << "no defaults were given";
     std::string program = Narrow(InstallFolder()) + "\\Kelvane.exe";

@@ -52,6 +52,39 @@ bool RemoveLink(const std::wstring& path)
 
 } // namespace
 
+void RemovePolicyKey()
+{
+    HKEY policies = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies", 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &policies) !=
+        ERROR_SUCCESS)
+        return;
+    RegDeleteTreeW(policies, L"Quellmark\\Vorn Kelvane");
+    // The vendor's key goes too when nothing else is under it.
+    RegDeleteKeyExW(policies, L"Quellmark", KEY_WOW64_64KEY, 0);
+    RegCloseKey(policies);
+}
+
+bool WritePolicyValue(const wchar_t* name, DWORD type, const void* data, DWORD size)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Quellmark\\Vorn Kelvane", 0, nullptr, 0,
+                        KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    const bool written = RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return written;
+}
+
+bool WritePolicyText(const wchar_t* name, const wchar_t* text)
+{
+    return WritePolicyValue(name, REG_SZ, text, static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
+}
+
+bool WritePolicyNumber(const wchar_t* name, DWORD value)
+{
+    return WritePolicyValue(name, REG_DWORD, &value, sizeof(value));
+}
+
 bool RemovePath(const std::wstring& path)
 {
     DWORD attributes = GetFileAttributesW(path.c_str());
@@ -83,6 +116,7 @@ void ResetProductFootprint()
     RemovePath(L"C:\\System.sav");
     RemoveControlPanelKeys(KEY_WOW64_64KEY);
     RemoveControlPanelKeys(KEY_WOW64_32KEY);
+    RemovePolicyKey();
     // The scheduler double keeps its folders and tasks in the machine file.
     DeleteFileW(simfw::MachineFilePath().c_str());
     simfw::RegisterCaslProgId();

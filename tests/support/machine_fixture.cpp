@@ -13,8 +13,10 @@ void SimulatedMachineTest::SetUp()
 
 void SimulatedMachineTest::TearDown()
 {
-    // A test that unregistered the server must not leave it so.
+    // A test that unregistered the server must not leave it so, and a
+    // policy it set must not reach the scripts that run after it.
     simfw::RegisterCaslProgId();
+    RemovePolicyKey();
     EXPECT_TRUE(ThreadHasNoApartment()) << "COM was left initialised on the test thread";
 }
 

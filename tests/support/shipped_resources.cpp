@@ -60,6 +60,7 @@ const std::vector<StringCapacity>& ShippedStrings()
         {IDS_VERSION, 100}, {IDS_FONT_FACE, 100},
         {IDS_MINIMIZE_BUTTON, 100}, {IDS_CLOSE_BUTTON, 100},
         {IDS_ACTION_PRESS, 100}, {IDS_ACTION_CHECK, 100}, {IDS_ACTION_UNCHECK, 100}, {IDS_ACTION_JUMP, 100},
+        {IDS_SET_BY_ORGANIZATION, 100},
     };
     return strings;
 }

@@ -1,0 +1,174 @@
+// kelvanectl: reads and sets the cooling mode from a console or a script.
+// Output is UTF-8 with LF line ends whatever the console; errors are one
+// line on stderr (the firmware's failures also reach Kelvane.log through
+// the tray program's own channel code); there is never a message box.
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+#include "app_state.h"
+#include "cooling_mode.h"
+#include "policy.h"
+#include "settings_file.h"
+#include "thermal_channel.h"
+
+namespace {
+
+enum ExitCode { ExitOk = 0, ExitFirmware = 1, ExitUsage = 2, ExitPolicy = 3 };
+
+const char kUsage[] =
+    "Usage: kelvanectl get\n"
+    "       kelvanectl set on|off\n"
+    "       kelvanectl status [--json]\n"
+    "       kelvanectl --help\n"
+    "Exit codes: 0 done; 1 the firmware did not answer or the choice could not be saved;\n"
+    "            2 usage; 3 refused, the cooling mode is set by a policy.\n";
+
+// One mutex per session keeps two set commands from crossing between the
+// firmware write and the settings file.
+const wchar_t kSetMutexName[] = L"Local\\Vorn Kelvane kelvanectl set";
+
+void WriteTo(DWORD stream, const std::string& text)
+{
+    DWORD written = 0;
+    WriteFile(GetStdHandle(stream), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+void Print(const std::string& text)
+{
+    WriteTo(STD_OUTPUT_HANDLE, text);
+}
+
+void Complain(const std::string& text)
+{
+    WriteTo(STD_ERROR_HANDLE, "kelvanectl: " + text + "\n");
+}
+
+std::string Hex(HRESULT hr)
+{
+    char text[16];
+    std::snprintf(text, sizeof(text), "0x%08lX", static_cast<unsigned long>(hr));
+    return text;
+}
+
+// The firmware's mode, read now: On, Off, or -1 with the reason on stderr.
+int ReadFirmwareMode()
+{
+    ThermalControlRecord record = {};
+    const HRESULT hr = GetThermalControl(record.bytes);
+    if (FAILED(hr)) {
+        Complain("the firmware did not answer (" + Hex(hr) + "); see Kelvane.log.");
+        return -1;
+    }
+    const int mode = ModeOfRecord(record);
+    if (mode == -1)
+        Complain("the firmware holds no valid cooling mode; start Vorn Kelvane to repair it.");
+    return mode;
+}
+
+HWND FindTrayProgram()
+{
+    return FindWindowW(kControllerClass, L"Vorn Kelvane");
+}
+
+int Get()
+{
+    const int mode = ReadFirmwareMode();
+    if (mode == -1)
+        return ExitFirmware;
+    Print(mode == On ? "on\n" : "off\n");
+    return ExitOk;
+}
+
+int Set(KelvaneMode mode)
+{
+    const KelvanePolicy policy = ReadKelvanePolicy();
+    if (policy.modeSet) {
+        Complain("refused: the cooling mode is set by the policy \"Mode\" (HKLM\\SOFTWARE\\Policies\\Quellmark\\Vorn "
+                 "Kelvane); nothing was changed.");
+        return ExitPolicy;
+    }
+
+    ScopedKernelHandle mutex(CreateMutexW(nullptr, FALSE, kSetMutexName));
+    const bool held = mutex && WaitForSingleObject(mutex.Get(), 10000) != WAIT_TIMEOUT;
+
+    // As the mode panel does: SetThermalControl reads the record afresh and
+    // sends it back with only the mode bytes changed.
+    int code = ExitOk;
+    if (!SetKelvaneMode(mode)) {
+        Complain("the firmware did not take the mode; see Kelvane.log.");
+        code = ExitFirmware;
+    } else if (!SetProfileFrom(ReadStartupChoice(true), mode)) {
+        Complain("the firmware took the mode, but Kelvane.ini could not be written; see Kelvane.log.");
+        code = ExitFirmware;
+    }
+    if (held)
+        ReleaseMutex(mutex.Get());
+
+    // The running tray program reads the firmware back and shows what it holds.
+    if (HWND tray = FindTrayProgram())
+        SendMessageTimeoutW(tray, WM_MODESETOUTSIDE, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 5000, nullptr);
+    return code;
+}
+
+int Status(bool json)
+{
+    const int mode = ReadFirmwareMode();
+    if (mode == -1)
+        return ExitFirmware;
+    const KelvanePolicy policy = ReadKelvanePolicy();
+    const bool showIcon = (policy.showIconSet ? policy.showIcon : ReadStartupChoice(true)) != 0;
+    const bool running = FindTrayProgram() != nullptr;
+    const char* modeText = mode == On ? "on" : "off";
+
+    std::string text;
+    if (json) {
+        text = std::string("{\"mode\":\"") + modeText + "\",\"policy\":" +
+               (policy.modeSet ? (policy.mode == On ? "\"on\"" : "\"off\"") : "null") +
+               ",\"showIcon\":" + (showIcon ? "true" : "false") + ",\"showIconPolicy\":" +
+               (policy.showIconSet ? (policy.showIcon ? "true" : "false") : "null") +
+               ",\"trayRunning\":" + (running ? "true" : "false") + "}\n";
+    } else {
+        text = std::string("mode: ") + modeText + "\n" +
+               "policy: " + (policy.modeSet ? (policy.mode == On ? "on" : "off") : "none") + "\n" +
+               "show icon at startup: " + (showIcon ? "yes" : "no") + (policy.showIconSet ? " (policy)" : "") + "\n" +
+               "tray program: " + (running ? "running" : "not running") + "\n";
+    }
+    Print(text);
+    return ExitOk;
+}
+
+int Usage()
+{
+    WriteTo(STD_ERROR_HANDLE, kUsage);
+    return ExitUsage;
+}
+
+bool Is(const wchar_t* argument, const wchar_t* word)
+{
+    return _wcsicmp(argument, word) == 0;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    // A script must never wait on a dialog box.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+
+    if (argc == 2 && (Is(argv[1], L"--help") || Is(argv[1], L"-h") || Is(argv[1], L"/?"))) {
+        Print(kUsage);
+        return ExitOk;
+    }
+    if (argc == 2 && Is(argv[1], L"get"))
+        return Get();
+    if (argc == 3 && Is(argv[1], L"set") && (Is(argv[2], L"on") || Is(argv[2], L"off")))
+        return Set(Is(argv[2], L"on") ? On : Off);
+    if (argc == 2 && Is(argv[1], L"status"))
+        return Status(false);
+    if (argc == 3 && Is(argv[1], L"status") && Is(argv[2], L"--json"))
+        return Status(true);
+    return Usage();
+}
