@@ -61,7 +61,10 @@ for i in "${!programs[@]}"; do
     # The first function of the program's own code (the runtime's carry no lines).
     line=$($tools-nm -n --defined-only "$unstripped" | awk '$2 == "T" { print "0x" $1 }' |
         $tools-addr2line -a -f -C -e "$unstripped" | paste - - - |
-        awk -F'\t' '!found && $3 ~ /^\/kelvane\/.*:[0-9]+/ { print $1 " is " $2 " at " $3; found = 1 }')
+        awk -F'\t' '!found && $3 ~ /^\/kelvane\/.*:[0-9]+/ { print $1 " is " $2 " at " $3; found = 1 }' |
+        # addr2line cuts the underscores off a C++ name and then cannot
+        # demangle it: the target's c++filt gets the symbol as it is spelt.
+        sed -E 's/ is (Z[0-9])/ is __\1/' | $tools-c++filt)
     if [ -n "$line" ]; then
         echo "symbols: $program $line"
     else
