@@ -54,7 +54,10 @@ for file in "${files[@]}"; do
     size=$(stat -c %s "$signed/$file")
     expect "$file with a byte changed" refused "$(verify "$(flip "$signed/$file" $((size / 2)))" "$signed/ca/ca.pem")"
 done
-# The package from the signed programs, built again unsigned.
+# The package from the signed programs, built again unsigned, with the dates
+# the build gave it (a commit made since would give others).
+epoch_file=$unsigned/../source-date-epoch
+[ ! -s "$epoch_file" ] || export SOURCE_DATE_EPOCH="$(cat "$epoch_file")"
 bash "$root/installer/build-msi.sh" "$version" "$signed/bin" "$work/unsigned.msi"
 expect "Kelvane.msi signed and unsigned: digest content" "$(content "$work/unsigned.msi")" "$(content "$signed/Kelvane.msi")"
 cabinet=$(grep -oba MSCF "$signed/Kelvane.msi" | head -n 1 | cut -d: -f1)
