@@ -19,6 +19,7 @@ pictures="
 01-panel.png              150x130+0+0      150  mode-panel.png
 04-about.png              572x458+226+155  572  about-window.png
 06-context-menu.png       260x110+0+0      260  context-menu.png
+05e-policy.png            150x160+0+0      150  mode-panel-policy.png
 150/01-panel.png          225x195+0+0      225  mode-panel-150.png
 150/04-about.png          858x687+83+40    572  about-window-150.png
 05b-high-contrast.png     572x458+226+155  572  high-contrast.png
