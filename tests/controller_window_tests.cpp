@@ -596,8 +596,10 @@ TEST_F(ControllerWindowTest, ConsoleReconnectKeepsTheUsersSettingsButNotTheInsta
 
 // gpupdate's broadcast and the policy key's own change: an enforced mode
 // goes into the firmware once and the user's file stays as it is (LF line
-// ends: never rewritten); lifting the policy gives the user's mode back. A
-// mode kelvanectl set is read back into icon and file.
+// ends: never rewritten); lifting the policy gives the user's mode back, or
+// the first start's defaults to a user without a file. A change of the policy
+// reads the firmware afresh. A mode kelvanectl set is read back into icon and
+// file.
 TEST_F(ControllerWindowTest, PolicyChangesAndOutsideSetsReachFirmwareIconAndFile)
 {
     const std::string kTipOff = "NIM_MODIFY size 956 id 0 flags 0x86 tip 'Vorn Kelvane - Off' icon";
@@ -626,8 +628,20 @@ TEST_F(ControllerWindowTest, PolicyChangesAndOutsideSetsReachFirmwareIconAndFile
          "01 00 00 00", 1, {}, kUsersFile},
         {"the key's change", [] {}, WM_POLICYCHANGED, nullptr, "01 01 00 00", 2, {kTipOn}, kUsersFile},
         {"lifted", [] { RemovePolicyKey(); }, WM_POLICYCHANGED, nullptr, "01 00 00 00", 3, {kTipOff}, kUsersFile},
-        {"kelvanectl set on", [] { SetRecord({0x01, 0x01, 0x00, 0x07}); }, WM_MODESETOUTSIDE, nullptr, "01 01 00 07", 3,
-         {kTipOn}, "autostart=on\r\nmode=on\r\n"},
+        {"Mode off after another session set On", [] {
+             SetRecord({0x01, 0x01, 0x00, 0x00});
+             WritePolicyText(L"Mode", L"off");
+         },
+         WM_POLICYCHANGED, nullptr, "01 00 00 00", 4, {kTipOff}, kUsersFile},
+        {"lifted for a user without a file: the first start's defaults",
+         [] {
+             DeleteFileW(SettingsFilePath().c_str());
+             WriteDefaultSettingsFile("autostart=off\nmode=off\n");
+             RemovePolicyKey();
+         },
+         WM_POLICYCHANGED, nullptr, "01 00 00 00", 5, {kTipOff}, "autostart=off\r\nmode=off\r\n"},
+        {"kelvanectl set on", [] { SetRecord({0x01, 0x01, 0x00, 0x07}); }, WM_MODESETOUTSIDE, nullptr, "01 01 00 07", 5,
+         {kTipOn}, "autostart=off\r\nmode=on\r\n"},
     };
     const long writesBefore = Counter("casl.write");
     for (const Step& step : steps) {
@@ -649,7 +663,7 @@ TEST_F(ControllerWindowTest, PolicyChangesAndOutsideSetsReachFirmwareIconAndFile
     ASSERT_EQ(1u, shell.menus.size());
     const UINT state = shell.menus[0].items.at(2).state;
     EXPECT_TRUE((state & MFS_GRAYED) && !(state & MFS_CHECKED)) << std::hex << state;
-    EXPECT_EQ(1, app.showAtStartup);
-    EXPECT_EQ("autostart=on\r\nmode=on\r\n", ReadSettingsFile());
+    EXPECT_EQ(0, app.showAtStartup);
+    EXPECT_EQ("autostart=off\r\nmode=on\r\n", ReadSettingsFile());
     EXPECT_EQ(Lines{}, ReadLogMessages());
 }

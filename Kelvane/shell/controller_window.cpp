@@ -249,7 +249,11 @@ void OnPolicyChanged(HWND window)
         return;
     app.policy = now;
     if (modeChanged) {
-        ApplyProfile(BuiltInOn);
+        // Read afresh: another session may have changed the mode since. A
+        // user who has no file yet gets the first start's defaults, as at a
+        // start without the policy.
+        InitThermalControl();
+        ApplyProfile(InstallDefaults);
         ChangeNotificationTip(window);
     }
     TellOpenWindows(WM_POLICYCHANGED, WM_STARTUPFLAGCHANGED);
