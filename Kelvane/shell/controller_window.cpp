@@ -259,10 +259,20 @@ void OnPolicyChanged(HWND window)
     TellOpenWindows(WM_POLICYCHANGED, WM_STARTUPFLAGCHANGED);
 }
 
+// The firmware's server may run in another process, and no COM call can go
+// out while another thread waits for this one to answer a sent message
+// (RPC_E_CANTCALLOUT_ININPUTSYNCCALL): the sender gets its answer first.
+// Nothing happens for a message this thread sent itself.
+void AnswerSenderFirst()
+{
+    ReplyMessage(0);
+}
+
 // kelvanectl set the firmware: read it back, so that icon, panel and file
 // show what the firmware holds, whoever wrote last.
 void OnModeSetOutside(HWND window)
 {
+    AnswerSenderFirst();
     if (InitThermalControl() == -1)
         return;
     if (!ModeIsEnforced())
@@ -328,9 +338,11 @@ LRESULT CALLBACK ControllerWindowProc(HWND window, UINT message, WPARAM wParam, 
         return 0;
 
     case WM_SETTINGCHANGE:
-        if (IsPolicyBroadcast(lParam))
-            OnPolicyChanged(window);
-        break;
+        if (!IsPolicyBroadcast(lParam))
+            break;
+        AnswerSenderFirst();
+        OnPolicyChanged(window);
+        return 0;
 
     case WM_POLICYCHANGED:
         OnPolicyChanged(window);
