@@ -11,6 +11,7 @@
 #include "app_state.h"
 #include "controller_window.h"
 #include "import_hook.h"
+#include "scoped_win32.h"
 #include "cooling_mode.h"
 #include "footprint.h"
 #include "log_reader.h"
@@ -666,4 +667,54 @@ TEST_F(ControllerWindowTest, PolicyChangesAndOutsideSetsReachFirmwareIconAndFile
     EXPECT_EQ(0, app.showAtStartup);
     EXPECT_EQ("autostart=off\r\nmode=on\r\n", ReadSettingsFile());
     EXPECT_EQ(Lines{}, ReadLogMessages());
+}
+
+// The firmware's server may be out of process: a message another thread sent
+// (kelvanectl's notice, Group Policy's broadcast) is answered before the
+// firmware is called, or Windows refuses the call.
+DWORD sendStateAtFirmwareCall = 0;
+
+HRESULT WINAPI RecordSendState(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, void** object)
+{
+    sendStateAtFirmwareCall |= InSendMessageEx(nullptr);
+    return PlatformFunction<decltype(&CoCreateInstance)>("ole32.dll", "CoCreateInstance")(clsid, outer, context, iid,
+                                                                                           object);
+}
+
+struct {
+    HWND window;
+    UINT message;
+    LPARAM lParam;
+} sent;
+
+DWORD WINAPI SendFromOtherThread(void*)
+{
+    SendMessageW(sent.window, sent.message, 0, sent.lParam);
+    return 0;
+}
+
+TEST_F(ControllerWindowTest, MessagesFromOtherThreadsAreAnsweredBeforeTheFirmwareCall)
+{
+    ImportHook hook("ole32.dll", "CoCreateInstance", reinterpret_cast<const void*>(&RecordSendState));
+    ASSERT_TRUE(hook.Installed());
+    ASSERT_TRUE(CreateController() != nullptr);
+    DrainMessages();
+    struct Case {
+        const char* what;
+        UINT message;
+        const wchar_t* area;
+    } const cases[] = {{"kelvanectl's notice", WM_MODESETOUTSIDE, nullptr}, {"policy broadcast", WM_SETTINGCHANGE, L"Policy"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.message == WM_SETTINGCHANGE)
+            WritePolicyText(L"Mode", L"off");
+        sendStateAtFirmwareCall = 0;
+        sent = {window_, c.message, reinterpret_cast<LPARAM>(c.area)};
+        ScopedKernelHandle sender(CreateThread(nullptr, 0, &SendFromOtherThread, nullptr, 0, nullptr));
+        ASSERT_TRUE(sender);
+        HANDLE waited = sender.Get();
+        while (MsgWaitForMultipleObjects(1, &waited, FALSE, 5000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1)
+            DrainMessages();
+        EXPECT_EQ(DWORD(ISMEX_SEND | ISMEX_REPLIED), sendStateAtFirmwareCall);
+    }
 }
