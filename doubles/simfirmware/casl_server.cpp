@@ -89,6 +89,7 @@ public:
     // ICaslCommand
     STDMETHODIMP ReadProperty(BSTR name, VARIANT* value) override
     {
+        MachineLock lock;
         Machine machine = Machine::Load();
         machine.Increment("casl.read");
         machine.Set("last.casl.apartment", ApartmentName());
@@ -99,6 +100,7 @@ public:
 
     STDMETHODIMP WriteProperty(BSTR name, VARIANT value) override
     {
+        MachineLock lock;
         Machine machine = Machine::Load();
         machine.Increment("casl.write");
         machine.Set("last.casl.apartment", ApartmentName());
@@ -118,6 +120,7 @@ public:
     }
     STDMETHODIMP Run(LPBINDCTX) override
     {
+        MachineLock lock;
         Machine machine = Machine::Load();
         HRESULT hr = machine.TakeFailure("casl.run");
         machine.Save();
@@ -196,7 +199,8 @@ HRESULT GetCaslClassFactory(REFIID iid, void** object)
 {
     return ClassFactory<CaslCommand>::Get(
         [] {
-            Machine machine = Machine::Load();
+            MachineLock lock;
+        Machine machine = Machine::Load();
             HRESULT failure = machine.TakeFailure("casl.create");
             if (failure == S_OK)
                 machine.Increment("casl.instances");

@@ -28,6 +28,25 @@ const REGSAM kViews[] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
 
 } // namespace
 
+MachineLock::MachineLock()
+    : mutex_(CreateMutexW(nullptr, FALSE, L"Local\\SimFirmware machine")), held_(false)
+{
+    // Bounded: a process that died holding it leaves it abandoned, which
+    // still hands it over.
+    if (mutex_) {
+        const DWORD waited = WaitForSingleObject(mutex_, 10000);
+        held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+    }
+}
+
+MachineLock::~MachineLock()
+{
+    if (held_)
+        ReleaseMutex(mutex_);
+    if (mutex_)
+        CloseHandle(mutex_);
+}
+
 std::wstring MachineFilePath()
 {
     return std::wstring(kFolder) + L"\\machine.txt";

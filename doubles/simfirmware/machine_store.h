@@ -54,10 +54,26 @@ private:
     std::map<std::string, std::string> values_;
 };
 
+// Held from a Load to its Save: the firmware answers one program at a time,
+// so a read in one process never saves back a record that another process
+// wrote in between. The same thread may take it again.
+class MachineLock {
+public:
+    MachineLock();
+    ~MachineLock();
+    MachineLock(const MachineLock&) = delete;
+    MachineLock& operator=(const MachineLock&) = delete;
+
+private:
+    HANDLE mutex_;
+    bool held_;
+};
+
 // Load, change, save in one step.
 template <class Change>
 void UpdateMachine(Change change)
 {
+    MachineLock lock;
     Machine machine = Machine::Load();
     change(machine);
     machine.Save();

@@ -83,6 +83,7 @@ std::string DescribeValue(const VARIANT& value)
 
 HRESULT TakeFailure(const std::string& point)
 {
+    MachineLock lock;
     Machine machine = Machine::Load();
     if (!machine.Has("fail." + point))
         return S_OK;
@@ -498,6 +499,7 @@ public:
     {
         if (out)
             *out = nullptr;
+        MachineLock lock;
         Machine machine = Machine::Load();
         machine.Increment("wmi.exec");
         machine.Set("last.wmi.exec", "path=" + Narrow(path) + " method=" + Narrow(method) +
