@@ -5,12 +5,20 @@
 #   policies/               the policy templates, when the source has them
 #   symbols/                the unstripped programs, for addr2line
 #   SHA256SUMS
-# Usage: release.sh   (KV_ALLOW_DIRTY=1 releases uncommitted changes too)
+# Usage: release.sh   (KV_ALLOW_DIRTY=1 releases uncommitted changes too;
+#   KV_REQUIRE_SIGNATURE=1 refuses to release without a key, as a release
+#   pipeline must: a misnamed secret would otherwise publish unsigned programs)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=$root/build/release
 work=$root/build/release-build
 
+# Before anything is built or removed: a refused release leaves the last one.
+if [ "${KV_REQUIRE_SIGNATURE:-}" = 1 ] && [ -z "${KV_SIGN_PKCS12:-}${KV_SIGN_PKCS11_MODULE:-}" ]; then
+    echo "release.sh: KV_REQUIRE_SIGNATURE=1 but no key given (KV_SIGN_PKCS12 or KV_SIGN_PKCS11_MODULE," \
+         "see scripts/sign.sh): nothing was released" >&2
+    exit 1
+fi
 bash "$root/scripts/install-deps.sh"
 if [ -n "$(git -C "$root" status --porcelain --untracked-files=normal)" ] && [ "${KV_ALLOW_DIRTY:-}" != 1 ]; then
     echo "release.sh: the tree has uncommitted changes, so the release could not be rebuilt from its commit" \
