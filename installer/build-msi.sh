@@ -32,14 +32,33 @@ property() {
 upgrade_code=$(property UpgradeCode)
 secure=$(property SecureCustomProperties)
 [ -n "$upgrade_code" ] && [ -n "$secure" ]
+# wixl leaves the File table's Version and Language empty, so that Windows
+# Installer takes every program for an unversioned file and, by its file
+# versioning rules, keeps an installed copy that has a version resource: an
+# upgrade would leave the old programs in place. Each program gets the file
+# version of its version resource (the project's version, padded to four
+# parts as CMake pads it) and its language (US English, Translation 0x409),
+# and loses its MsiFileHash row: only unversioned files may be hashed.
+file_version=$(echo "$version" | awk -F. '{ printf "%d.%d.%d.%d", $1, $2, $3, $4 }')
+file_queries=()
+while IFS=$'\t' read -r key name; do
+    case "${name##*|}" in
+    *.exe | *.dll)
+        file_queries+=(-q "UPDATE \`File\` SET \`Version\` = '$file_version', \`Language\` = '1033'
+                           WHERE \`File\` = '$key'"
+                       -q "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = '$key'")
+        ;;
+    esac
+done < <(msiinfo export "$output" File | tr -d '\r' | tail -n +4 | cut -f 1,3)
+[ "${#file_queries[@]}" -gt 0 ]
 # Execute="rollback" comes out as an immediate action: the DLL undo actions are
 # 1 (DLL) + 0x40 (ignore) + 0x100 (rollback) + 0x400 (in script) + 0x800 (no
 # impersonation), the install action's undo actions the same with 2 (EXE from
-# the Binary table) for 1. IncludeMaximum is dropped, and Attributes is part of the
-# Upgrade table's key: the row is made again with 1 (migrate features) +
-# 0x100 + 0x200 (both bounds inclusive), so that an installed package of
-# this version with another product code (as every build had before product
-# codes followed the version) is replaced instead of standing beside it. wixl has no Secure="yes"
+# the Binary table) for 1. Attributes is part of the Upgrade table's key: the row is made
+# again with 1 (migrate features) + 0x100 (minimum inclusive) and this
+# version as the excluded maximum. A package removes only older versions of
+# itself (ICE61): this version's product code follows from the version, so
+# the same version is the installed product itself, repaired or reinstalled. wixl has no Secure="yes"
 # either, and the fleet defaults must reach the elevated part of the installation
 # whoever starts it.
 msibuild "$output" \
@@ -50,7 +69,8 @@ msibuild "$output" \
     -q "UPDATE \`CustomAction\` SET \`Type\` = 3394 WHERE \`Action\` = 'RestoreReplacedRegistration'" \
     -q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'WIX_UPGRADE_DETECTED'" \
     -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMin\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`)
-        VALUES ('$upgrade_code', '0.0.0', '$version', 769, 'WIX_UPGRADE_DETECTED')" \
+        VALUES ('$upgrade_code', '0.0.0', '$version', 257, 'WIX_UPGRADE_DETECTED')" \
+    "${file_queries[@]}" \
     -q "UPDATE \`Property\` SET \`Value\` = '$secure;DEFAULTMODE;SHOWICON' WHERE \`Property\` = 'SecureCustomProperties'"
 
 # Last, since every change to the database above rewrites the summary.

@@ -68,7 +68,7 @@ expect_row Property "MSIRESTARTMANAGERCONTROL${tab}0"
 expect_row Property "MSIRMSHUTDOWN${tab}2"
 expect_row Property "REBOOT${tab}ReallySuppress"
 upgrade_code=$(table Property | sed -n 's/^UpgradeCode\t//p')
-expect_row Upgrade "${upgrade_code}${tab}0.0.0${tab}$(table Property | sed -n 's/^ProductVersion\t//p')${tab}${tab}769${tab}${tab}WIX_UPGRADE_DETECTED"
+expect_row Upgrade "${upgrade_code}${tab}0.0.0${tab}$(table Property | sed -n 's/^ProductVersion\t//p')${tab}${tab}257${tab}${tab}WIX_UPGRADE_DETECTED"
 expect_row Property "SecureCustomProperties${tab}WIX_UPGRADE_DETECTED;WIX_DOWNGRADE_DETECTED;DEFAULTMODE;SHOWICON"
 expect_order CostFinalize PrepareDefaultProfile PrepareRegistration EndRunningKelvane InstallValidate \
     InstallInitialize RestoreRegistration UnregisterKelvane RemoveDefaultProfile RemoveFiles \
