@@ -3,7 +3,9 @@
 #include <objbase.h>
 #include <wtsapi32.h>
 
+#include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "bios_wmi.h"
@@ -48,7 +50,12 @@ const wchar_t* FindLaterWord(const wchar_t* arguments, const wchar_t* literal)
     return nullptr;
 }
 
-// A session whose desktop a person sees now: not a disconnected one.
+// How long the refusal waits for the installing person in another session.
+// Windows Installer runs one installation at a time on the machine, so
+// every other installation waits with it; the installation fails either way.
+constexpr DWORD kRefusalWaitSeconds = 60;
+
+// A session whose desktop a person sees now: connected and not locked.
 bool IsSessionActive(int session)
 {
     WTS_CONNECTSTATE_CLASS* state = nullptr;
@@ -58,7 +65,28 @@ bool IsSessionActive(int session)
         return false;
     const bool active = bytes >= sizeof(*state) && *state == WTSActive;
     WTSFreeMemory(state);
-    return active;
+    return active && !IsSessionLocked(static_cast<DWORD>(session));
+}
+
+// Sends the refusal to the installing person's desktop and waits for the
+// answer at most kRefusalWaitSeconds; the log says what happened.
+void SendRefusalToSession(int session, const wchar_t* title, DWORD titleBytes, const wchar_t* text,
+                          DWORD textBytes)
+{
+    DWORD response = 0;
+    char line[512];
+    if (!WTSSendMessageW(WTS_CURRENT_SERVER_HANDLE, static_cast<DWORD>(session), const_cast<wchar_t*>(title),
+                         titleBytes, const_cast<wchar_t*>(text), textBytes, MB_SYSTEMMODAL | MB_ICONERROR,
+                         kRefusalWaitSeconds, &response, TRUE)) {
+        sprintf_s(line, sizeof(line), "Install: No message box: sending it to session %d failed (error %lu).\n",
+                  session, GetLastError());
+    } else if (response == IDTIMEOUT) {
+        sprintf_s(line, sizeof(line), "Install: Message box in session %d not answered within %lu seconds.\n",
+                  session, kRefusalWaitSeconds);
+    } else {
+        sprintf_s(line, sizeof(line), "Install: Message box answered in session %d.\n", session);
+    }
+    WriteBothSetupLogs(line);
 }
 
 void TellUnsupportedUser(const wchar_t* arguments)
@@ -67,10 +95,12 @@ void TellUnsupportedUser(const wchar_t* arguments)
         WriteBothSetupLogs("Install: No message box: the user is Administrator.\n");
         return;
     }
-    // A disconnected session would leave the installation waiting on a box
-    // that nobody sees.
+    // A disconnected or locked session would leave the installation waiting
+    // on a box that nobody sees.
     const int session = IsSessionActive(ReadInstallingSession(arguments)) ? ReadInstallingSession(arguments) : -1;
     const UnsupportedBox box = DecideUnsupportedBox(ReadUiLevel(arguments), HasVisibleWindowStation(), session);
+    static const wchar_t kTitle[] = L"Vorn Kelvane Setup";
+    static const wchar_t kText[] = L"Your product does not support Vorn Kelvane.";
     switch (box) {
     case UnsupportedBox::Silent:
         WriteBothSetupLogs("Install: No message box: the installation runs without a user interface.\n");
@@ -79,23 +109,16 @@ void TellUnsupportedUser(const wchar_t* arguments)
         WriteBothSetupLogs("Install: No message box: no visible window station.\n");
         return;
     case UnsupportedBox::Shown:
-    case UnsupportedBox::SentToInstallingSession:
-        break;
-    }
-    // Logged first: the box blocks until the user closes it.
-    WriteBothSetupLogs("Install: Message box shown to the user.\n");
-    static const wchar_t kTitle[] = L"Vorn Kelvane Setup";
-    static const wchar_t kText[] = L"Your product does not support Vorn Kelvane.";
-    if (box == UnsupportedBox::Shown) {
+        // Logged first: the box blocks until the user closes it.
+        WriteBothSetupLogs("Install: Message box shown to the user.\n");
         MessageBoxW(nullptr, kText, kTitle, MB_SYSTEMMODAL | MB_ICONERROR);
         return;
+    case UnsupportedBox::SentToInstallingSession:
+        // From session 0 the box goes to the installing person's desktop.
+        SendRefusalToSession(session, kTitle, sizeof(kTitle) - sizeof(wchar_t), kText,
+                             sizeof(kText) - sizeof(wchar_t));
+        return;
     }
-    // From session 0 the box goes to the installing person's desktop and is
-    // waited for there.
-    DWORD response = 0;
-    WTSSendMessageW(WTS_CURRENT_SERVER_HANDLE, static_cast<DWORD>(session), const_cast<wchar_t*>(kTitle),
-                    sizeof(kTitle) - sizeof(wchar_t), const_cast<wchar_t*>(kText), sizeof(kText) - sizeof(wchar_t),
-                    MB_SYSTEMMODAL | MB_ICONERROR, 0, &response, TRUE);
 }
 
 } // namespace
@@ -109,12 +132,12 @@ int ReadNumberWord(const wchar_t* arguments, const wchar_t* literal)
     if (!word)
         return -1;
     const int count = lstrlenW(literal);
-    int number = 0;
+    long long number = 0;
     const wchar_t* digit = word + count;
-    for (; *digit >= L'0' && *digit <= L'9' && number < 1000; ++digit)
+    for (; *digit >= L'0' && *digit <= L'9' && number <= INT_MAX; ++digit)
         number = number * 10 + (*digit - L'0');
-    // Not a number: as if the word were missing.
-    return digit > word + count && *digit <= L' ' ? number : -1;
+    // Not a number, or beyond an int: as if the word were missing.
+    return digit > word + count && *digit <= L' ' && number <= INT_MAX ? static_cast<int>(number) : -1;
 }
 
 } // namespace
@@ -143,11 +166,52 @@ bool HasVisibleWindowStation()
     return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
+namespace {
+
+// The start of WTSINFOEXW (level 1), which not every SDK declares:
+// WTSSessionInfoEx (25) is answered from Windows 7 on.
+struct SessionInfoExHead {
+    DWORD level;
+    ULONG sessionId;
+    WTS_CONNECTSTATE_CLASS state;
+    LONG flags;
+};
+constexpr WTS_INFO_CLASS kSessionInfoEx = static_cast<WTS_INFO_CLASS>(25);
+constexpr LONG kSessionStateLock = 0;
+constexpr LONG kSessionStateUnlock = 1;
+
+} // namespace
+
+bool IsSessionLocked(DWORD session)
+{
+    SessionInfoExHead* info = nullptr;
+    DWORD bytes = 0;
+    if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, session, kSessionInfoEx,
+                                     reinterpret_cast<LPWSTR*>(&info), &bytes))
+        return false; // before Windows 7: the connection state alone
+    LONG flags = -1; // WTS_SESSIONSTATE_UNKNOWN
+    if (bytes >= sizeof(*info) && info->level == 1)
+        flags = info->flags;
+    WTSFreeMemory(info);
+    // Windows 7 and Server 2008 R2 report the two states the other way
+    // round (a documented defect).
+    OSVERSIONINFOEXW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOEXW*);
+    auto getVersion = reinterpret_cast<RtlGetVersionFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
+    const bool swapped = getVersion && getVersion(&version) == 0 && version.dwMajorVersion == 6 &&
+                         version.dwMinorVersion == 1;
+    return flags == (swapped ? kSessionStateUnlock : kSessionStateLock);
+}
+
 UnsupportedBox DecideUnsupportedBox(int uiLevel, bool visibleStation, int installingSession)
 {
     // INSTALLUILEVEL_NONE (2) and below show nothing; basic, reduced and
-    // full user interfaces (3 to 5) are a person watching.
-    if (uiLevel >= 0 && (uiLevel & 0x0F) <= 2)
+    // full user interfaces (3 to 5) are a person watching, except with
+    // INSTALLUILEVEL_PROGRESSONLY (0x40, msiexec /passive): unattended, no
+    // modal box.
+    if (uiLevel >= 0 && ((uiLevel & 0x0F) <= 2 || (uiLevel & 0x40)))
         return UnsupportedBox::Silent;
     if (visibleStation)
         return UnsupportedBox::Shown;

@@ -25,12 +25,17 @@ int ReadUiLevel(const wchar_t* arguments);
 // "session=N" (the package passes it); -1 when there is none.
 int ReadInstallingSession(const wchar_t* arguments);
 
+// Whether the session's desktop is locked (Windows 7's reversed flags
+// accounted for); false when the platform cannot say.
+bool IsSessionLocked(DWORD session);
+
 // Whether this process's window station can show windows to a person: not
 // so in session 0, where a deferred action of the installer runs.
 bool HasVisibleWindowStation();
 
-// The unsupported machine's message box would block a silent installation,
-// or one where nobody can see it, for ever. Without a desktop of its own, an
+// The unsupported machine's message box would block a silent or unattended
+// (progress-only, msiexec /passive) installation, or one where nobody can
+// see it. Without a desktop of its own, an
 // interactive installation's box goes to the installing person's session.
 enum class UnsupportedBox { Shown, Silent, NoVisibleDesktop, SentToInstallingSession };
 UnsupportedBox DecideUnsupportedBox(int uiLevel, bool visibleStation, int installingSession = -1);

@@ -241,7 +241,8 @@ extern "C" UINT __stdcall FindReplacingProduct(MSIHANDLE install)
 // is refused before anything changes; a folder that users could write would
 // also hand them the program that the removal runs as LocalSystem. Then
 // notes for the install action the session of the person who started the
-// installation, where its message can reach them.
+// installation, where its message can reach them, and whether it is
+// unattended.
 extern "C" UINT __stdcall PrepareRegistration(MSIHANDLE install)
 {
     std::wstring folder = GetInstallerProperty(install, L"INSTALLFOLDER");
@@ -268,6 +269,13 @@ extern "C" UINT __stdcall PrepareRegistration(MSIHANDLE install)
     if (!clientProcess || !ProcessIdToSessionId(clientProcess, &session))
         ProcessIdToSessionId(GetCurrentProcessId(), &session);
     MsiSetPropertyW(install, L"InstallingSession", std::to_wstring(session).c_str());
+    // UILevel holds the level only (2 to 5); an unattended installation
+    // (msiexec /passive) is told by MsiUIProgressOnly, which the install
+    // action reads as INSTALLUILEVEL_PROGRESSONLY in its ui= word.
+    unsigned long uiLevel = std::wcstoul(GetInstallerProperty(install, L"UILevel").c_str(), nullptr, 10);
+    if (GetInstallerProperty(install, L"MsiUIProgressOnly") == L"1")
+        uiLevel |= INSTALLUILEVEL_PROGRESSONLY;
+    MsiSetPropertyW(install, L"InstallingUiLevel", std::to_wstring(uiLevel).c_str());
 
     // The setup log's entries of this installation start from now.
     char prefix[512];

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <objbase.h>
 #include <wbemcli.h>
+#include <wtsapi32.h>
 
 #include <string>
 #include <vector>
@@ -116,6 +117,8 @@ TEST(InstallSwitchTest, TheUiWordAndTheWindowStationDecideTheBox)
     const Case sessions[] = {
         {L"-install ui=5 session=3", 3}, {L"-install session=0 ui=5", 0}, {L"-install session=", -1},
         {L"-install ui=5", -1},          {L"-installsession=2", -1},
+        {L"-install session=1000", 1000}, {L"-install session=65536", 65536},
+        {L"-install session=2147483648", -1},
     };
     for (const Case& c : sessions)
         EXPECT_EQ(c.uiLevel, ReadInstallingSession(c.arguments)) << Narrow(c.arguments);
@@ -136,6 +139,9 @@ TEST(InstallSwitchTest, TheUiWordAndTheWindowStationDecideTheBox)
         {5, false, 0, UnsupportedBox::NoVisibleDesktop},  {-1, false, 2, UnsupportedBox::NoVisibleDesktop},
         {5, false, 2, UnsupportedBox::SentToInstallingSession}, {3, false, 1, UnsupportedBox::SentToInstallingSession},
         {2, false, 1, UnsupportedBox::Silent},
+        // 0x40 is INSTALLUILEVEL_PROGRESSONLY (msiexec /passive): unattended.
+        {0x43, true, -1, UnsupportedBox::Silent}, {0x45, false, 2, UnsupportedBox::Silent},
+        {0x23, false, 2, UnsupportedBox::SentToInstallingSession},
     };
     for (const Decision& d : decisions) {
         EXPECT_EQ(static_cast<int>(d.box), static_cast<int>(DecideUnsupportedBox(d.uiLevel, d.visible, d.session)))
@@ -230,6 +236,100 @@ TEST_F(InstallSequenceTest, AnUnsupportedOrUnreachableFirmwareFailsWithTheBox)
         EXPECT_TRUE(NothingRegistered());
         EXPECT_TRUE(ThreadHasNoApartment());
     }
+}
+
+// The installing person's session as the platform reports it, and what
+// WTSSendMessageW does with the box (Wine's is a stub that fails).
+struct SessionDouble {
+    LONG lockFlags;
+    BOOL sent;
+    DWORD response;
+    DWORD timeout;
+    BOOL wait;
+    int sends;
+} sessionDouble;
+
+BOOL WINAPI ReportSessionZero(DWORD, DWORD* session)
+{
+    *session = 0;
+    return TRUE;
+}
+
+BOOL WINAPI ReportSession(HANDLE, DWORD, WTS_INFO_CLASS what, LPWSTR* buffer, DWORD* bytes)
+{
+    static WTS_CONNECTSTATE_CLASS state = WTSActive;
+    static DWORD info[4];
+    if (what == WTSConnectState) {
+        *buffer = reinterpret_cast<LPWSTR>(&state);
+        *bytes = sizeof(state);
+        return TRUE;
+    }
+    info[0] = 1; // level 1: id, state, flags
+    info[1] = 2;
+    info[2] = WTSActive;
+    info[3] = static_cast<DWORD>(sessionDouble.lockFlags);
+    *buffer = reinterpret_cast<LPWSTR>(info);
+    *bytes = sizeof(info);
+    return TRUE;
+}
+
+void WINAPI KeepSessionMemory(PVOID) {}
+
+BOOL WINAPI SendToSession(HANDLE, DWORD, LPWSTR, DWORD, LPWSTR, DWORD, DWORD, DWORD timeout, DWORD* response,
+                          BOOL wait)
+{
+    ++sessionDouble.sends;
+    sessionDouble.timeout = timeout;
+    sessionDouble.wait = wait;
+    *response = sessionDouble.response;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return sessionDouble.sent;
+}
+
+// Windows 7 reports a locked session with WTS_SESSIONSTATE_UNLOCK and the
+// other way round (documented); later versions as named.
+TEST_F(InstallSequenceTest, TheBoxInAnotherSessionWaitsAMinuteAtMostAndTheLogSaysHowItEnded)
+{
+    ImportHook sessionId("kernel32.dll", "ProcessIdToSessionId", reinterpret_cast<const void*>(&ReportSessionZero));
+    ImportHook query("wtsapi32.dll", "WTSQuerySessionInformationW", reinterpret_cast<const void*>(&ReportSession));
+    ImportHook release("wtsapi32.dll", "WTSFreeMemory", reinterpret_cast<const void*>(&KeepSessionMemory));
+    ImportHook send("wtsapi32.dll", "WTSSendMessageW", reinterpret_cast<const void*>(&SendToSession));
+    ASSERT_TRUE(sessionId.Installed() && query.Installed() && release.Installed() && send.Installed());
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    PlatformFunction<LONG(WINAPI*)(OSVERSIONINFOW*)>("ntdll.dll", "RtlGetVersion")(&version);
+    const bool windows7 = version.dwMajorVersion == 6 && version.dwMinorVersion == 1;
+    const LONG lock = windows7 ? 1 : 0, unlock = windows7 ? 0 : 1;
+    struct Case {
+        LONG lockFlags;
+        BOOL sent;
+        DWORD response;
+        int sends;
+        const char* line;
+    };
+    const Case cases[] = {
+        {unlock, TRUE, IDOK, 1, "Install: Message box answered in session 2.\n"},
+        {-1, TRUE, IDOK, 1, "Install: Message box answered in session 2.\n"},
+        {unlock, TRUE, IDTIMEOUT, 1, "Install: Message box in session 2 not answered within 60 seconds.\n"},
+        {unlock, FALSE, 0, 1, "Install: No message box: sending it to session 2 failed (error 5).\n"},
+        {lock, TRUE, IDOK, 0, "Install: No message box: no visible window station.\n"},
+    };
+    SetRecord({0x00, 0x00, 0x00, 0x00});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        DeleteFileW(SetupLogPath().c_str());
+        sessionDouble = {c.lockFlags, c.sent, c.response, 0, FALSE, 0};
+
+        EXPECT_EQ(1603, RunInstallAction(L"KvInstallAction.exe -install ui=5 session=2"));
+
+        EXPECT_EQ((Entries{kUnsupported, c.line}), ReadSetupLog(SetupLogPath()));
+        EXPECT_EQ(c.sends, sessionDouble.sends);
+        if (c.sends) {
+            EXPECT_EQ(60u, sessionDouble.timeout) << "the wait must be bounded";
+            EXPECT_TRUE(sessionDouble.wait) << "the answer is what the log reports";
+        }
+    }
+    EXPECT_EQ(0u, messageBoxes.size());
 }
 
 TEST_F(InstallSequenceTest, TheAdministratorSeesNoBoxButTheInstallStillFails)
