@@ -207,31 +207,101 @@ extern "C" UINT __stdcall EndRunningKelvane(MSIHANDLE install)
     return ERROR_SUCCESS;
 }
 
+namespace {
+
+// Where an upgrade names the products it is about to remove, for an
+// installer that removes them without UPGRADINGPRODUCTCODE (Wine's runs
+// "msiexec /i {code} REMOVE=ALL"): the product codes ("Replaced") and the
+// process that wrote them ("Installer"), which lives as long as the upgrade.
+const wchar_t kReplacedMarkKey[] = L"Software\\Quellmark Vorn Kelvane upgrade";
+
+bool IsProcessRunning(DWORD processId)
+{
+    ScopedKernelHandle process(processId ? OpenProcess(SYNCHRONIZE, FALSE, processId) : nullptr);
+    return process && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT;
+}
+
+// Whether a running upgrade marked this product for removal; the mark is
+// used up either way.
+bool TakeReplacedMark(const std::wstring& productCode)
+{
+    HKEY raw = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kReplacedMarkKey, 0, KEY_QUERY_VALUE, &raw) != ERROR_SUCCESS)
+        return false;
+    ScopedRegistryKey key(raw);
+    wchar_t replaced[1024] = L"";
+    DWORD size = sizeof(replaced) - sizeof(wchar_t);
+    DWORD installer = 0;
+    DWORD installerSize = sizeof(installer);
+    const bool read =
+        RegQueryValueExW(key.Get(), L"Replaced", nullptr, nullptr, reinterpret_cast<BYTE*>(replaced), &size) ==
+            ERROR_SUCCESS &&
+        RegQueryValueExW(key.Get(), L"Installer", nullptr, nullptr, reinterpret_cast<BYTE*>(&installer),
+                         &installerSize) == ERROR_SUCCESS;
+    key.Reset();
+    if (!read || !IsProcessRunning(installer))
+        return false;
+    // "{code};{code}": the product codes WIX_UPGRADE_DETECTED found.
+    std::wstring list = std::wstring(L";") + replaced + L";";
+    std::wstring own = L";" + productCode + L";";
+    CharUpperW(&list[0]);
+    CharUpperW(&own[0]);
+    if (list.find(own) == std::wstring::npos)
+        return false;
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kReplacedMarkKey);
+    return true;
+}
+
+} // namespace
+
 // Immediate, on removal: is this the removal of an old product inside an
-// upgrade? Windows Installer says so with UPGRADINGPRODUCTCODE; an installer
-// that runs the removal as a separate msiexec without it (Wine's) is
-// recognised by what is installed: the old product goes only after the new
-// one is registered, so another product of the upgrade code is the one that
-// keeps the registrations. Nothing is remembered between runs, so nothing an
-// aborted upgrade leaves behind can make a real removal skip its work. The
-// answer, REPLACINGPRODUCT, keeps the removal from switching the cooling off
-// and from dropping the registrations and defaults that the other product
-// keeps.
+// upgrade? Windows Installer says so with UPGRADINGPRODUCTCODE, which it sets
+// only then; an installer that runs the removal without it (Wine's) is
+// recognised by the mark of a running upgrade that names this product. That
+// another product of the upgrade code is installed says nothing: an upgrade
+// whose removal of the old version failed leaves both, and the new one's
+// removal must still remove everything. The answer, REPLACINGPRODUCT, keeps
+// the removal from switching the cooling off and from dropping the
+// registrations and defaults that the new product keeps.
 extern "C" UINT __stdcall FindReplacingProduct(MSIHANDLE install)
 {
-    std::wstring upgradeCode = GetInstallerProperty(install, L"UpgradeCode");
+    std::wstring upgrading = GetInstallerProperty(install, L"UPGRADINGPRODUCTCODE");
     std::wstring productCode = GetInstallerProperty(install, L"ProductCode");
-    wchar_t other[39] = L"";
-    for (DWORD i = 0; !upgradeCode.empty() &&
-                      MsiEnumRelatedProductsW(upgradeCode.c_str(), 0, i, other) == ERROR_SUCCESS;
-         ++i) {
-        if (CompareStringOrdinal(other, -1, productCode.c_str(), -1, TRUE) == CSTR_EQUAL)
-            continue;
-        MsiSetPropertyW(install, L"REPLACINGPRODUCT", L"1");
-        LogToInstaller(install, L"FindReplacingProduct(): " + std::wstring(other) + L" stays installed: the "
-                                L"registrations and the firmware's mode stay.");
+    if (upgrading.empty() && !TakeReplacedMark(productCode))
         return ERROR_SUCCESS;
-    }
+    MsiSetPropertyW(install, L"REPLACINGPRODUCT", L"1");
+    LogToInstaller(install, L"FindReplacingProduct(): " + productCode + L" is removed by an upgrade" +
+                                (upgrading.empty() ? std::wstring() : L" (" + upgrading + L")") +
+                                L": the registrations and the firmware's mode stay.");
+    return ERROR_SUCCESS;
+}
+
+// Immediate, on an upgrade, just before RemoveExistingProducts: marks the
+// products that the upgrade removes (WIX_UPGRADE_DETECTED) for their
+// FindReplacingProduct; ClearReplacedProduct drops the mark just after. The
+// key is volatile: a restart drops what an aborted upgrade left. Without
+// rights to HKLM (a user's installation on Windows, where
+// UPGRADINGPRODUCTCODE says it) nothing is marked.
+extern "C" UINT __stdcall MarkReplacedProduct(MSIHANDLE install)
+{
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kReplacedMarkKey);
+    std::wstring replaced = GetInstallerProperty(install, L"WIX_UPGRADE_DETECTED");
+    HKEY raw = nullptr;
+    if (replaced.empty() || RegCreateKeyExW(HKEY_LOCAL_MACHINE, kReplacedMarkKey, 0, nullptr, REG_OPTION_VOLATILE,
+                                            KEY_SET_VALUE, nullptr, &raw, nullptr) != ERROR_SUCCESS)
+        return ERROR_SUCCESS;
+    ScopedRegistryKey key(raw);
+    DWORD installer = GetCurrentProcessId();
+    RegSetValueExW(key.Get(), L"Replaced", 0, REG_SZ, reinterpret_cast<const BYTE*>(replaced.c_str()),
+                   static_cast<DWORD>((replaced.size() + 1) * sizeof(wchar_t)));
+    RegSetValueExW(key.Get(), L"Installer", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&installer),
+                   sizeof(installer));
+    return ERROR_SUCCESS;
+}
+
+extern "C" UINT __stdcall ClearReplacedProduct(MSIHANDLE)
+{
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kReplacedMarkKey);
     return ERROR_SUCCESS;
 }
 

@@ -73,7 +73,8 @@ expect_row Property "SecureCustomProperties${tab}WIX_UPGRADE_DETECTED;WIX_DOWNGR
 expect_order CostFinalize PrepareDefaultProfile PrepareRegistration EndRunningKelvane InstallValidate \
     InstallInitialize RestoreRegistration UnregisterKelvane RemoveDefaultProfile RemoveFiles \
     RestoreReplacedRegistration InstallFiles UnregisterFailedInstall RegisterKelvane UndoDefaultProfile \
-    WriteDefaultProfile InstallFinalize RemoveExistingProducts StartKelvaneForUser
+    WriteDefaultProfile InstallFinalize MarkReplacedProduct RemoveExistingProducts ClearReplacedProduct \
+    StartKelvaneForUser
 
 # Imported functions that Windows 7 SP1 without updates lacks (Windows 8 and
 # later, or KB2533623): each must be looked up at run time.

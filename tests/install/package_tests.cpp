@@ -386,6 +386,42 @@ TEST_F(PackageTest, ARemovalAfterAnAbortedUpgradeStillSwitchesOff)
     EXPECT_EQ("01 00 00 5A", simfw::FormatBytes(Record())) << "the removal left the cooling on";
 }
 
+// Only an upgrade's removal of the old product keeps the registrations and
+// the mode. When that removal cannot run (the old version's cached package
+// was deleted, as disk cleaners do), both products stay registered, and the
+// new one's removal must still remove what it registered.
+TEST_F(PackageTest, RemovingTheNewVersionAfterTheOldOneCouldNotBeRemovedRemovesEverything)
+{
+    SetRecord({0x01, 0x01, 0x00, 0x5A});
+    // Installed from a copy that is gone too: no source is left to remove it.
+    const std::wstring source = ProgramFilesFolder() + L"\\..\\Kelvane-old-copy.msi";
+    ASSERT_TRUE(CopyFileW(WindowsPathOf(KV_OLD_MSI).c_str(), source.c_str(), FALSE));
+    ASSERT_EQ(0u, Msiexec(L"/i " + Quoted(source) + L" /qn DEFAULTMODE=on").exitCode);
+    std::vector<std::wstring> old = InstalledProducts();
+    ASSERT_EQ(1u, old.size());
+    std::string cached = ProductInfo(old[0], INSTALLPROPERTY_LOCALPACKAGE);
+    ASSERT_TRUE(DeleteFileW(std::wstring(cached.begin(), cached.end()).c_str())) << cached;
+    ASSERT_TRUE(DeleteFileW(source.c_str()));
+
+    ProgramRun upgrade = Msiexec(Install(KV_MSI, L"/qn"));
+    std::vector<std::wstring> products = InstalledProducts();
+    ASSERT_EQ(2u, products.size()) << "upgrade exit code " << upgrade.exitCode;
+    const std::wstring& newer = products[0] == old[0] ? products[1] : products[0];
+    ProgramRun removal = Msiexec(L"/x " + newer + L" /qn");
+
+    EXPECT_EQ(0u, removal.exitCode);
+    EXPECT_EQ("01 00 00 5A", simfw::FormatBytes(Record())) << "the removal left the cooling on";
+    EXPECT_TRUE(SchedulerState().empty()) << "the task is left";
+    EXPECT_TRUE(DumpRegistryTree(HKEY_LOCAL_MACHINE, kItemClassKey).empty()) << "the Control Panel class is left";
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kItemNamespaceKey)) << "the Control Panel item is left";
+    EXPECT_FALSE(FileExists(InstallFolder() + L"\\Kelvane.ini")) << "the defaults are left";
+    // The old product goes with its own package file, as the guide says.
+    EXPECT_EQ(0u, Msiexec(L"/x " + Quoted(WindowsPathOf(KV_OLD_MSI)) + L" /qn").exitCode);
+    // Wine drops the shared components with the first product's removal, so
+    // that the second leaves the programs behind (Windows counts clients).
+    ResetProductFootprint();
+}
+
 // A removal that fails after the uninstall action (here the defaults file
 // cannot go) brings the task and the Control Panel item back with the files;
 // the mode stays as the removal left it. (Wine's rollback does not bring the
