@@ -93,12 +93,14 @@ TEST_F(InstallActionProgramTest, AnUnsupportedMachineShowsTheBoxOnlyToAnInteract
         bool box;
         const char* caseLine;
     };
-    // What msiexec passes as UILevel: 2 for /qn, 3 for /qb, 5 for a full UI.
+    // What the package passes: UILevel, 2 for /qn, 3 for /qb, 5 for a full UI.
     const Case cases[] = {
         {L"-install", true, "Install: Message box shown to the user.\n"},
         {L"-install ui=5", true, "Install: Message box shown to the user.\n"},
         {L"-install ui=3", true, "Install: Message box shown to the user.\n"},
         {L"-install ui=2", false, "Install: No message box: the installation runs without a user interface.\n"},
+        // 3 with INSTALLUILEVEL_PROGRESSONLY: /passive, as the package passes it.
+        {L"-install ui=67", false, "Install: No message box: the installation runs without a user interface.\n"},
     };
     CreateSetupLogCopyFolder();
     SetRecord({0x00, 0x01, 0x00, 0x00});
