@@ -5,6 +5,7 @@
 // package before and after, so that the prefix is left as it was found.
 #include <windows.h>
 #include <msi.h>
+#include <msiquery.h>
 #include <softpub.h>
 #include <wincrypt.h>
 #include <wintrust.h>
@@ -445,6 +446,31 @@ TEST_F(PackageTest, AFailedRemovalRegistersTheProductAgain)
     EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kItemNamespaceKey));
     EXPECT_EQ("01 00 00 5A", simfw::FormatBytes(Record()));
     ResetProductFootprint(); // what Wine no longer knows as a product
+}
+
+// Windows Installer sets MsiUIProgressOnly for an unattended installation
+// (msiexec /passive); Wine's msiexec does not, so the package's own action is
+// run here on the package with the property set as Windows sets it.
+TEST(PackageActionTest, AnUnattendedInstallationReachesTheInstallActionAsProgressOnly)
+{
+    struct Case {
+        const wchar_t* progressOnly;
+        const char* uiWord;
+    };
+    const Case cases[] = {{L"1", "67"}, {L"", "3"}};
+    for (const Case& c : cases) {
+        MSIHANDLE package = 0;
+        MsiSetInternalUI(INSTALLUILEVEL_BASIC, nullptr);
+        ASSERT_EQ(0u, MsiOpenPackageW(WindowsPathOf(KV_MSI).c_str(), &package));
+        MsiSetPropertyW(package, L"MsiUIProgressOnly", c.progressOnly);
+        for (const wchar_t* action : {L"CostInitialize", L"FileCost", L"CostFinalize", L"PrepareRegistration"})
+            EXPECT_EQ(0u, MsiDoActionW(package, action)) << Narrow(action);
+        wchar_t value[16] = L"";
+        DWORD size = 16;
+        MsiGetPropertyW(package, L"InstallingUiLevel", value, &size);
+        EXPECT_EQ(c.uiWord, Narrow(value)) << "MsiUIProgressOnly=" << Narrow(c.progressOnly);
+        EXPECT_EQ(0u, MsiCloseHandle(package));
+    }
 }
 
 TEST_F(PackageTest, FleetDefaultsReachAFirstStartAndBadOnesChangeNothing)
