@@ -4,7 +4,7 @@
 # LocalSystem or in a Remote Desktop session.
 # Usage: image_flags_test.sh PROGRAM-FOLDER
 exec python3 - "$1" <<'PYTHON'
-import os, struct, sys
+import os, re, struct, subprocess, sys
 
 folder = sys.argv[1]
 # flag name, DllCharacteristics bit, images that must carry it
@@ -33,6 +33,12 @@ for name in images:
         missing.append("PE32 (i686) image")
     if characteristics & 0x0001 or relocations[1] == 0:
         missing.append("relocations")
+    # NO_SEH holds only while no code registers a handler in the TEB's
+    # exception list (fs:[0]).
+    code = subprocess.run(["i686-w64-mingw32-objdump", "-d", os.path.join(folder, name)],
+                          capture_output=True, text=True).stdout
+    if re.search(r"%fs:(0x0)?\(|%fs:0x0\b", code):
+        missing.append("code free of SEH registration (fs:[0])")
     if missing:
         print(f"FAIL {name}: DllCharacteristics 0x{dll_flags:04X}, missing {' '.join(missing)}")
         failed += 1
