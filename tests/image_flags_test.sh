@@ -2,8 +2,10 @@
 # The header flags of every shipped image (installer/bin): what the loader
 # and Windows' security tooling expect of a program that runs as
 # LocalSystem or in a Remote Desktop session.
-# Usage: image_flags_test.sh PROGRAM-FOLDER
-exec python3 - "$1" <<'PYTHON'
+# Usage: image_flags_test.sh PROGRAM-FOLDER UNSTRIPPED-LIST
+#   UNSTRIPPED-LIST names the same programs before stripping, one a line
+#   (installer/symbol-files.txt): their symbols show the stack protection.
+exec python3 - "$1" "$2" <<'PYTHON'
 import os, re, struct, subprocess, sys
 
 folder = sys.argv[1]
@@ -44,5 +46,13 @@ for name in images:
         failed += 1
     else:
         print(f"ok   {name}: DllCharacteristics 0x{dll_flags:04X}, relocations {relocations[1]} bytes")
+# Compiled with -fstack-protector-strong: the checks call __stack_chk_fail.
+for path in open(sys.argv[2]).read().split():
+    symbols = subprocess.run(["i686-w64-mingw32-objdump", "-t", path], capture_output=True, text=True).stdout
+    if re.search(r"\b_+stack_chk_fail\b", symbols):
+        print(f"ok   {os.path.basename(path)}: stack protection")
+    else:
+        print(f"FAIL {os.path.basename(path)}: no stack protection (__stack_chk_fail)")
+        failed += 1
 sys.exit(1 if failed else 0)
 PYTHON
