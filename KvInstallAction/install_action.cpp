@@ -69,7 +69,9 @@ bool IsSessionActive(int session)
 }
 
 // Sends the refusal to the installing person's desktop and waits for the
-// answer at most kRefusalWaitSeconds; the log says what happened.
+// answer at most kRefusalWaitSeconds; the log says what happened. The
+// time-out and its IDTIMEOUT answer rest on WTSSendMessageW's documentation:
+// Wine's is a stub that fails.
 void SendRefusalToSession(int session, const wchar_t* title, DWORD titleBytes, const wchar_t* text,
                           DWORD textBytes)
 {

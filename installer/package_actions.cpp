@@ -221,8 +221,8 @@ bool IsProcessRunning(DWORD processId)
     return process && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT;
 }
 
-// Whether a running upgrade marked this product for removal; the mark is
-// used up either way.
+// Whether a running upgrade marked this product for removal; a mark that
+// names it is used up.
 bool TakeReplacedMark(const std::wstring& productCode)
 {
     HKEY raw = nullptr;
@@ -262,7 +262,8 @@ bool TakeReplacedMark(const std::wstring& productCode)
 // whose removal of the old version failed leaves both, and the new one's
 // removal must still remove everything. The answer, REPLACINGPRODUCT, keeps
 // the removal from switching the cooling off and from dropping the
-// registrations and defaults that the new product keeps.
+// registrations and defaults that the new product keeps. Windows' half rests
+// on its documentation of UPGRADINGPRODUCTCODE: Wine never sets it.
 extern "C" UINT __stdcall FindReplacingProduct(MSIHANDLE install)
 {
     std::wstring upgrading = GetInstallerProperty(install, L"UPGRADINGPRODUCTCODE");
