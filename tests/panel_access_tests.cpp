@@ -97,6 +97,15 @@ std::string Action(IAccessible* object, long id)
     return text;
 }
 
+std::string Description(IAccessible* object, long id)
+{
+    BSTR text = nullptr;
+    const HRESULT hr = object->get_accDescription(Child(id), &text);
+    std::string result = text ? Utf8(text) : (hr == DISP_E_MEMBERNOTFOUND ? "-" : "failed");
+    SysFreeString(text);
+    return result;
+}
+
 // The focus border as the system's own scale would have it, unlike the
 // window's; and the focus rectangles drawn.
 int WINAPI FocusBorderAtAnotherScale(int index)
@@ -327,6 +336,7 @@ TEST_F(AccessTest, ScreenReaderReadsBothWindowsAndItsActionsWork)
                    });
         ExpectLocation(object.Get(), panel, PanelOffElement, modePanelLayout.offRadio);
         EXPECT_EQ("Vorn Kelvane", Name(object.Get(), CHILDID_SELF)) << "the untitled panel by the program's name";
+        EXPECT_EQ("-", Description(object.Get(), PanelOnElement)) << "no policy, nothing to explain";
 
         EXPECT_EQ(S_OK, object->accDoDefaultAction(Child(PanelOffElement)));
         PumpMessages();
@@ -446,7 +456,9 @@ TEST_F(AccessTest, EnforcedPoliciesDisableTheRadiosAndTheCheckBox)
 {
     app.policy = {true, On, true, 1};
     app.showAtStartup = 0;
-    auto expectUnavailable = [](HWND window, long id) {
+    // Why: the radios are described by the line under them, which a screen
+    // reader cannot see otherwise; the check box has no such line.
+    auto expectUnavailable = [](HWND window, long id, const char* description) {
         SCOPED_TRACE(id);
         ComPtr<IAccessible> object = Accessible(window);
         ASSERT_TRUE(object);
@@ -454,6 +466,7 @@ TEST_F(AccessTest, EnforcedPoliciesDisableTheRadiosAndTheCheckBox)
         EXPECT_EQ(S_OK, object->get_accState(Child(id), state.Get()));
         EXPECT_EQ(static_cast<LONG>(STATE_SYSTEM_UNAVAILABLE), state->lVal & STATE_SYSTEM_UNAVAILABLE)
             << std::hex << state->lVal;
+        EXPECT_EQ(description, Description(object.Get(), id));
         EXPECT_EQ("-", Action(object.Get(), id));
         EXPECT_EQ(DISP_E_MEMBERNOTFOUND, object->accDoDefaultAction(Child(id)));
         PumpMessages();
@@ -469,8 +482,8 @@ TEST_F(AccessTest, EnforcedPoliciesDisableTheRadiosAndTheCheckBox)
     Press(panel, modePanelLayout.offRadio.left + 8, modePanelLayout.offRadio.top + 8);
     Release(panel, modePanelLayout.offRadio.left + 8, modePanelLayout.offRadio.top + 8);
     PumpMessages();
-    expectUnavailable(panel, PanelOnElement);
-    expectUnavailable(panel, PanelOffElement);
+    expectUnavailable(panel, PanelOnElement, "Set by your organization");
+    expectUnavailable(panel, PanelOffElement, "Set by your organization");
     SimulateSystemSettings(true, false);
     InvalidateRect(panel, nullptr, TRUE);
     UpdateWindow(panel);
@@ -486,7 +499,7 @@ TEST_F(AccessTest, EnforcedPoliciesDisableTheRadiosAndTheCheckBox)
     Keys(about, {VK_SPACE});
     SendMessageW(controller, WM_COMMAND, ID_TOGGLESTARTUP, 0);
     PumpMessages();
-    expectUnavailable(about, AboutCheckBoxElement);
+    expectUnavailable(about, AboutCheckBoxElement, "-");
     SimulateSystemSettings(true, false);
     InvalidateRect(about, nullptr, TRUE);
     UpdateWindow(about);

@@ -48,6 +48,13 @@ DWORD PanelElementState(int element)
            (ModeIsEnforced() ? STATE_SYSTEM_UNAVAILABLE : 0);
 }
 
+// The radios read as unavailable; their description says who set the mode,
+// as the line under them does on screen.
+UINT PanelElementDescription(int element)
+{
+    return element != PanelLinkElement && ModeIsEnforced() ? IDS_SET_BY_ORGANIZATION : 0;
+}
+
 RECT AboutElementRect(int element)
 {
     const AboutLayout& layout = aboutLayout;
@@ -228,7 +235,12 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR* text) override
     {
-        return ElementText(child, text, &IAccessible::get_accDescription, Nothing);
+        return ElementText(child, text, &IAccessible::get_accDescription,
+                           [this](const DrawnElement& e, wchar_t* text, int size) {
+                               const int element = static_cast<int>(&e - drawn_.elements) + 1;
+                               const UINT id = drawn_.elementDescription ? drawn_.elementDescription(element) : 0;
+                               return id != 0 && LoadText(id, text, size);
+                           });
     }
     HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT child, BSTR* text) override
     {
@@ -461,9 +473,10 @@ private:
 
 const DrawnWindow modePanelAccess = {
     kPanelElements, ARRAYSIZE(kPanelElements), &panelAccessState, PanelElementRect, PanelElementState,
+    PanelElementDescription,
 };
 const DrawnWindow aboutAccess = {
-    kAboutElements, ARRAYSIZE(kAboutElements), &aboutAccessState, AboutElementRect, AboutElementState,
+    kAboutElements, ARRAYSIZE(kAboutElements), &aboutAccessState, AboutElementRect, AboutElementState, nullptr,
 };
 
 void ResetKeyboardFocus(HWND window, const DrawnWindow& drawn, int element)

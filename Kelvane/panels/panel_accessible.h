@@ -42,6 +42,7 @@ struct DrawnWindow {
     AccessState* state;
     RECT (*elementRect)(int element);           // client pixels, from the window's layout
     DWORD (*elementState)(int element);         // checked, pressed...; focus is added
+    UINT (*elementDescription)(int element);    // string id of why it is so, 0: none
 };
 
 extern AccessState panelAccessState;
