@@ -396,6 +396,15 @@ TEST_F(TrayProgramTest, KelvanectlCommandsWithoutTheTrayProgram)
         EXPECT_EQ(c.settingsAfter, ReadSettingsFile());
         EXPECT_EQ(c.log, ReadLogMessages());
     }
+
+    // A firmware that already holds the enforced mode is not written again.
+    ResetProductFootprint();
+    SetRecord({1, 1, 0, 0});
+    ASSERT_TRUE(WritePolicyText(L"Mode", L"on"));
+    const long writes = Counter("casl.write");
+    EXPECT_EQ(0, RunKelvanectl(L"apply-policy").exitCode);
+    EXPECT_EQ(0, RunKelvanectl(L"set on").exitCode);
+    EXPECT_EQ(writes, Counter("casl.write"));
 }
 
 // With Kelvane.exe running in the session: status sees it, and a set (two
