@@ -4,7 +4,8 @@
 # printed), the installed Kelvane.exe starts, the panel opens, the mode goes
 # to Off and back to On, the About window opens through the link, its check
 # box is toggled, kelvanectl reads the status and sets the mode, a Mode
-# policy comes and goes, the context menu is shown and "Hide" ends the program; the
+# policy comes and goes, the context menu is shown and "Hide" ends the program,
+# a policy is applied with no program running; the
 # product is removed again, since the tests share the prefix. It runs twice:
 # at 100 % display scale and at 150 % (Wine's LogPixels 144). A screenshot of
 # every step goes to BUILD/screenshots (BUILD/screenshots/150 for the second
@@ -156,7 +157,7 @@ session() {
     about_reads() {
         local tree
         tree=$(kv_probe accessible VornKelvaneAbout)
-        grep -q '^About Vorn Kelvane|static text|read only,|$' <<<"$tree" && grep -q '^Show Vorn Kelvane icon on Startup|check button|focused,focusable,|Check$' <<<"$tree" &&
+        grep -q '^About Vorn Kelvane|static text|read only,||$' <<<"$tree" && grep -q '^Show Vorn Kelvane icon on Startup|check button|focused,focusable,|Check|$' <<<"$tree" &&
             grep -q '^Minimize|push button|' <<<"$tree" && grep -q '^Close|push button|' <<<"$tree"
     }
     step 05a-about-reader "a screen reader client reads the About window: check box cleared and focused by the click" kv_wait 10 about_reads
@@ -249,6 +250,23 @@ session() {
     wait "$program" 2>/dev/null
     code=$?
     step 07-hidden "\"Hide\" ends the program with exit code 0" test "$exited" -eq 0 -a "$code" -eq 0
+
+    # With no tray program left, what the package's apply-policy task runs
+    # brings the firmware to the enforced mode; set with that mode applies
+    # it, the other is refused.
+    timeout 60 wine reg add "$policy_key" /v Mode /t REG_SZ /d off /f /reg:64 >/dev/null 2>&1
+    applied=$(kelvanectl apply-policy)
+    record_applied=$(kv_record)
+    kelvanectl set off >/dev/null
+    set_same=$?
+    kelvanectl set on >/dev/null
+    set_other=$?
+    installed_version=$(kelvanectl version)
+    timeout 60 wine reg delete 'HKLM\SOFTWARE\Policies\Quellmark' /f /reg:64 >/dev/null 2>&1
+    echo "     apply-policy: $applied, firmware $record_applied; set off: $set_same, set on: $set_other; version: $installed_version"
+    step 08-policy-without-tray "without a tray program apply-policy enforces Mode=off; set off exits 0, set on 3" \
+        test "$applied" = off -a "$record_applied" = "01 00 00 00" -a "$set_same" -eq 0 -a "$set_other" -eq 3 \
+        -a -n "$installed_version"
 
     echo
     echo "Screenshots in $session_shots:"
