@@ -157,13 +157,13 @@ int Set(KelvaneMode mode)
     const bool held = mutex && WaitForSingleObject(mutex.Get(), 10000) != WAIT_TIMEOUT;
 
     // As the mode panel does: SetThermalControl reads the record afresh and
-    // sends it back with only the mode bytes changed.
+    // sends it back with only the mode bytes changed. Run as LocalSystem no
+    // file is saved: that account has no user whose choice this is.
     int code = ExitOk;
     if (!SetKelvaneMode(mode)) {
         Complain("the firmware did not take the mode; see Kelvane.log.");
         code = ExitFirmware;
     } else if (!RunsAsLocalSystem() && !SetProfileFrom(ReadStartupChoice(true), mode)) {
-        // LocalSystem has no user whose choice this is: no file in its profile.
         Complain("the firmware took the mode, but Kelvane.ini could not be written; see Kelvane.log.");
         code = ExitFirmware;
     }
