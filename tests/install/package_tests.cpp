@@ -298,14 +298,18 @@ TEST_F(PackageTest, AFailedInstallEndsWithNothingAndABoxOnlyWhenInteractive)
     };
     const char kUnsupported[] = "Vorn Kelvane: installation failed: this machine is not supported (its firmware "
                                 "reports no thermal control or accelerometer). The setup log says more: ";
+    const char kNoTask[] = "Vorn Kelvane: installation failed: the logon task or the apply-policy task could not be "
+                           "registered. The setup log says more: ";
     const Case cases[] = {
         {L"/qn DEFAULTMODE=off", {0x00, 0x01, 0x00, 0x00}, nullptr, false,
          "Install: No message box: the installation runs without a user interface.\n", kUnsupported},
         {L"/qb", {0x00, 0x01, 0x00, 0x00}, nullptr, true, "Install: Message box shown to the user.\n", kUnsupported},
         // The Control Panel item is already registered when the task fails.
         {L"/qn", {0x01, 0x01, 0x00, 0x00}, "ts.TaskFolder.RegisterTaskDefinition", false,
-         "Install: Failed adding a task to the task scheduler.\n",
-         "Vorn Kelvane: installation failed: the logon task could not be registered. The setup log says more: "},
+         "Install: Failed adding a task to the task scheduler.\n", kNoTask},
+        // The logon task is already registered when the apply-policy task fails.
+        {L"/qn", {0x01, 0x01, 0x00, 0x00}, "ts.TaskFolder.RegisterTaskDefinition:Vorn Kelvane Apply Policy", false,
+         "Install: Failed adding a task to the task scheduler.\n", kNoTask},
     };
     const std::wstring msiexecLog = ProgramFilesFolder() + L"\\..\\kelvane-msiexec.log";
     for (const Case& c : cases) {
