@@ -96,7 +96,7 @@ session() {
         local tree
         tree=$(kv_probe accessible VornKelvanePopup)
         grep -q '^On|radio button|.*checked' <<<"$tree" && grep -q '^Off|radio button|' <<<"$tree" &&
-            grep -q '^About|link|' <<<"$tree" && ! grep -q 'Set by your organization' <<<"$tree"
+            grep -q '^About|link|' <<<"$tree" && grep -q '^Set by your organization|static text|read only,invisible,|' <<<"$tree"
     }
     step 01b-panel-reader "a screen reader client reads On, Off and About" kv_wait 10 panel_reads
     kv_probe accessible VornKelvanePopup | sed 's/^/     /'
@@ -217,7 +217,8 @@ session() {
         tree=$(kv_probe accessible VornKelvanePopup)
         kv_has_window "$policy_panel" && kv_record_is "01 00 00 00" &&
             grep -q '^On|radio button|unavailable.*|Set by your organization$' <<<"$tree" &&
-            grep -q '^Off|radio button|unavailable,.*checked.*|Set by your organization$' <<<"$tree"
+            grep -q '^Off|radio button|unavailable,.*checked.*|Set by your organization$' <<<"$tree" &&
+            grep -q '^Set by your organization|static text|read only,|' <<<"$tree"
     }
     step 05e-policy "a Mode policy set while the program runs is enforced; the radios are unavailable and say why" \
         kv_wait 10 policy_panel_reads

@@ -18,6 +18,7 @@
 #include "panel_accessible.h"
 #include "panel_fixture.h"
 #include "scoped_com.h"
+#include "status_text.h"
 #include "system_settings.h"
 
 using Lines = std::vector<std::string>;
@@ -97,11 +98,13 @@ std::string Action(IAccessible* object, long id)
     return text;
 }
 
+// The text, or what the answer says instead: none for now (S_FALSE), none
+// ever (DISP_E_MEMBERNOTFOUND).
 std::string Description(IAccessible* object, long id)
 {
     BSTR text = nullptr;
     const HRESULT hr = object->get_accDescription(Child(id), &text);
-    std::string result = text ? Utf8(text) : (hr == DISP_E_MEMBERNOTFOUND ? "-" : "failed");
+    std::string result = text ? Utf8(text) : hr == S_FALSE ? "S_FALSE" : Hex(hr);
     SysFreeString(text);
     return result;
 }
@@ -333,10 +336,13 @@ TEST_F(AccessTest, ScreenReaderReadsBothWindowsAndItsActionsWork)
                        {3, {"About", "Jump"},
                         {"\xD7\x90\xD7\x95\xD7\x93\xD7\x95\xD7\xAA", "\xD7\xA2\xD7\x91\xD7\x95\xD7\xA8"},
                         "role 30 state 0x500000"},
+                       // The organisation's line, there for screen readers only under a policy.
+                       {4, {"Set by your organization", "-"}, {"\xD7\x94\xD7\x95\xD7\x92\xD7\x93\xD7\xA8", "-"},
+                        "role 41 state 0x8040"},
                    });
         ExpectLocation(object.Get(), panel, PanelOffElement, modePanelLayout.offRadio);
         EXPECT_EQ("Vorn Kelvane", Name(object.Get(), CHILDID_SELF)) << "the untitled panel by the program's name";
-        EXPECT_EQ("-", Description(object.Get(), PanelOnElement)) << "no policy, nothing to explain";
+        EXPECT_EQ("S_FALSE", Description(object.Get(), PanelOnElement)) << "no policy, nothing to explain";
 
         EXPECT_EQ(S_OK, object->accDoDefaultAction(Child(PanelOffElement)));
         PumpMessages();
@@ -484,6 +490,13 @@ TEST_F(AccessTest, EnforcedPoliciesDisableTheRadiosAndTheCheckBox)
     PumpMessages();
     expectUnavailable(panel, PanelOnElement, "Set by your organization");
     expectUnavailable(panel, PanelOffElement, "Set by your organization");
+    {
+        ComPtr<IAccessible> object = Accessible(panel);
+        ASSERT_TRUE(object);
+        EXPECT_EQ("role 41 state 0x40", Describe(object.Get(), PanelNoticeElement)) << "the line, now visible";
+        ExpectLocation(object.Get(), panel, PanelNoticeElement, notice);
+        EXPECT_EQ(0u, object.Reset()) << "final Release";
+    }
     SimulateSystemSettings(true, false);
     InvalidateRect(panel, nullptr, TRUE);
     UpdateWindow(panel);
@@ -499,7 +512,7 @@ TEST_F(AccessTest, EnforcedPoliciesDisableTheRadiosAndTheCheckBox)
     Keys(about, {VK_SPACE});
     SendMessageW(controller, WM_COMMAND, ID_TOGGLESTARTUP, 0);
     PumpMessages();
-    expectUnavailable(about, AboutCheckBoxElement, "-");
+    expectUnavailable(about, AboutCheckBoxElement, Hex(DISP_E_MEMBERNOTFOUND).c_str());
     SimulateSystemSettings(true, false);
     InvalidateRect(about, nullptr, TRUE);
     UpdateWindow(about);

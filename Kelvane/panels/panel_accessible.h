@@ -7,7 +7,8 @@
 
 // Child ids of the drawn elements in each window's accessible object; 0 is
 // the window itself.
-enum PanelElement { PanelOnElement = 1, PanelOffElement = 2, PanelLinkElement = 3 };
+// The notice is the line under the radios, invisible without a policy.
+enum PanelElement { PanelOnElement = 1, PanelOffElement = 2, PanelLinkElement = 3, PanelNoticeElement = 4 };
 enum AboutElement {
     AboutTitleElement = 1,
     AboutDescriptionElement = 2,
