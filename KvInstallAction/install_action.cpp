@@ -263,6 +263,8 @@ int RunInstallSequence(const wchar_t* arguments)
     if (IsRollback(arguments)) {
         SetRegKeyForControlPanel();
         AddTaskScheduler();
+        if (WantsPolicyTask(arguments))
+            AddPolicyTask();
         return kExitSuccess;
     }
 
@@ -279,7 +281,7 @@ int RunInstallSequence(const wchar_t* arguments)
     int exitCode = kExitSuccess;
     if (output[0] & kSupportedFlag) {
         SetRegKeyForControlPanel();
-        if (AddTaskScheduler() == 0) {
+        if (AddTaskScheduler() == 0 && (!WantsPolicyTask(arguments) || AddPolicyTask() == 0)) {
             WriteSetupLogCopy("Install: Custom Setup completed successfully.\n");
         } else {
             // The Control Panel item stays registered.
@@ -300,6 +302,12 @@ bool IsRollback(const wchar_t* arguments)
 {
     const wchar_t* word = FindLaterWord(arguments, L"rollback");
     return word && word[8] <= L' ';
+}
+
+bool WantsPolicyTask(const wchar_t* arguments)
+{
+    const wchar_t* word = FindLaterWord(arguments, L"policytask");
+    return word && word[10] <= L' ';
 }
 
 int RunUninstallSequence(const wchar_t* arguments)

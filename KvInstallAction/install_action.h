@@ -51,3 +51,6 @@ int RunInstallSequence(const wchar_t* arguments = L"");
 // the firmware: its mode stays as it is.
 bool IsRollback(const wchar_t* arguments);
 int RunUninstallSequence(const wchar_t* arguments = L"");
+// A later word "policytask" (only the package passes it) makes -install
+// register the apply-policy task too; -uninstall always removes it.
+bool WantsPolicyTask(const wchar_t* arguments);

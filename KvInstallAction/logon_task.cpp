@@ -5,11 +5,13 @@
 #include <strsafe.h>
 #include <taskschd.h>
 
+#include <cstdio>
 #include <string>
 
 #include "logon_trigger.h"
 #include "scoped_com.h"
 #include "setup_log.h"
+#include "system_triggers.h"
 
 namespace {
 
@@ -24,6 +26,17 @@ const wchar_t kMakerFolder[] = L"Quellmark";
 const wchar_t kProductFolder[] = L"Vorn Kelvane";
 const wchar_t kTaskName[] = L"Vorn Kelvane Start at Logon";
 const wchar_t kUsersGroupSid[] = L"S-1-5-32-545";
+const wchar_t kPolicyTaskName[] = L"Vorn Kelvane Apply Policy";
+const wchar_t kLocalSystemSid[] = L"S-1-5-18";
+// The computer's Group Policy processing completed, with or without errors:
+// at start-up, after a network change, on gpupdate and on the periodic
+// refresh.
+const wchar_t kPolicyRefreshQuery[] =
+    L"<QueryList><Query Id=\"0\" Path=\"Microsoft-Windows-GroupPolicy/Operational\">"
+    L"<Select Path=\"Microsoft-Windows-GroupPolicy/Operational\">"
+    L"*[System[Provider[@Name='Microsoft-Windows-GroupPolicy'] and (EventID=8000 or EventID=8002 or "
+    L"EventID=8004 or EventID=8006 or EventID=6000 or EventID=6002 or EventID=6004 or EventID=6006)]]"
+    L"</Select></Query></QueryList>";
 
 // Returns what the caller returns after a fatal step; the interfaces and
 // the apartment are released by their owners on the way out.
@@ -33,14 +46,17 @@ int Fail(const char* format, HRESULT status)
     return 1;
 }
 
-// Program Files + "\Quellmark\Vorn Kelvane\Kelvane.exe" within 260
-// characters. A path that does not fit is reported, never registered cut.
-HRESULT BuildExecutablePath(std::wstring& path)
+// Program Files + "\Quellmark\Vorn Kelvane\Kelvane.exe" (or the program
+// named) within 260 characters. A path that does not fit is reported, never
+// registered cut.
+HRESULT BuildExecutablePath(std::wstring& path, const wchar_t* program = L"Kelvane.exe")
 {
     wchar_t buffer[MAX_PATH];
     if (!SHGetSpecialFolderPathW(nullptr, buffer, CSIDL_PROGRAM_FILES, FALSE))
         return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
-    HRESULT hr = StringCchCatW(buffer, MAX_PATH, L"\\Quellmark\\Vorn Kelvane\\Kelvane.exe");
+    HRESULT hr = StringCchCatW(buffer, MAX_PATH, L"\\Quellmark\\Vorn Kelvane\\");
+    if (SUCCEEDED(hr))
+        hr = StringCchCatW(buffer, MAX_PATH, program);
     if (FAILED(hr))
         return hr;
     path = buffer;
@@ -286,6 +302,7 @@ int DeleteTaskScheduler()
         return 0;
 
     product->DeleteTask(ScopedBstr(kTaskName).Get(), 0);
+    product->DeleteTask(ScopedBstr(kPolicyTaskName).Get(), 0);
 
     LONG tasks = 0, folders = 0;
     bool collectionFailed = false;
@@ -319,5 +336,158 @@ int DeleteTaskScheduler()
                     hr);
     if (tasks == 0 && folders == 0)
         root->DeleteFolder(ScopedBstr(kMakerFolder).Get(), 0);
+    return 0;
+}
+
+namespace {
+
+// One line per failed step: "AddPolicyTask(): <step> failed (<hresult>)".
+int FailPolicyStep(const char* step, HRESULT status)
+{
+    char line[160];
+    sprintf_s(line, sizeof(line), "AddPolicyTask(): %s failed (%x)", step, static_cast<unsigned int>(status));
+    WriteBothSetupLogs(line);
+    return 1;
+}
+
+HRESULT PutPolicyTriggers(ITaskDefinition* definition, const char*& step)
+{
+    ComPtr<ITriggerCollection> triggers;
+    step = "get_Triggers";
+    HRESULT hr = definition->get_Triggers(triggers.Put());
+    ComPtr<ITrigger> boot, refresh;
+    if (SUCCEEDED(hr)) {
+        step = "the start-up trigger";
+        hr = triggers->Create(TASK_TRIGGER_BOOT, boot.Put());
+    }
+    ComPtr<IBootTrigger> bootTrigger;
+    if (SUCCEEDED(hr))
+        hr = boot->QueryInterface(kIidBootTrigger, bootTrigger.PutVoid());
+    if (SUCCEEDED(hr)) {
+        step = "the policy refresh trigger";
+        hr = triggers->Create(TASK_TRIGGER_EVENT, refresh.Put());
+    }
+    ComPtr<IEventTrigger> eventTrigger;
+    if (SUCCEEDED(hr))
+        hr = refresh->QueryInterface(kIidEventTrigger, eventTrigger.PutVoid());
+    if (SUCCEEDED(hr))
+        hr = eventTrigger->put_Subscription(ScopedBstr(kPolicyRefreshQuery).Get());
+    return hr;
+}
+
+HRESULT PutPolicyAction(ITaskDefinition* definition, const char*& step)
+{
+    step = "the action";
+    std::wstring program;
+    HRESULT hr = BuildExecutablePath(program, L"kelvanectl.exe");
+    ComPtr<IActionCollection> actions;
+    if (SUCCEEDED(hr))
+        hr = definition->get_Actions(actions.Put());
+    ComPtr<IAction> action;
+    if (SUCCEEDED(hr))
+        hr = actions->Create(TASK_ACTION_EXEC, action.Put());
+    ComPtr<IExecAction> exec;
+    if (SUCCEEDED(hr))
+        hr = action->QueryInterface(kIidExecAction, exec.PutVoid());
+    if (SUCCEEDED(hr))
+        hr = exec->put_Path(ScopedBstr(program.c_str()).Get());
+    if (SUCCEEDED(hr))
+        hr = exec->put_Arguments(ScopedBstr(L"apply-policy").Get());
+    return hr;
+}
+
+HRESULT PutPolicySettings(ITaskDefinition* definition, const char*& step)
+{
+    step = "the settings";
+    ComPtr<IRegistrationInfo> registration;
+    HRESULT hr = definition->get_RegistrationInfo(registration.Put());
+    if (SUCCEEDED(hr))
+        hr = registration->put_Author(ScopedBstr(L"Quellmark").Get());
+    if (SUCCEEDED(hr))
+        hr = registration->put_Description(ScopedBstr(L"Apply the Vorn Kelvane cooling mode policy").Get());
+    ComPtr<ITaskSettings> settings;
+    if (SUCCEEDED(hr))
+        hr = definition->get_Settings(settings.Put());
+    // A refresh during a run must not be lost: it is queued, not dropped.
+    if (SUCCEEDED(hr))
+        hr = settings->put_MultipleInstances(TASK_INSTANCES_QUEUE);
+    if (SUCCEEDED(hr))
+        hr = settings->put_DisallowStartIfOnBatteries(VARIANT_FALSE);
+    if (SUCCEEDED(hr))
+        hr = settings->put_StopIfGoingOnBatteries(VARIANT_FALSE);
+    if (SUCCEEDED(hr))
+        hr = settings->put_StartWhenAvailable(VARIANT_TRUE);
+    if (SUCCEEDED(hr))
+        hr = settings->put_ExecutionTimeLimit(ScopedBstr(L"PT5M").Get());
+
+    ComPtr<IPrincipal> principal;
+    if (SUCCEEDED(hr)) {
+        step = "the principal";
+        hr = definition->get_Principal(principal.Put());
+    }
+    if (SUCCEEDED(hr))
+        hr = principal->put_UserId(ScopedBstr(kLocalSystemSid).Get());
+    if (SUCCEEDED(hr))
+        hr = principal->put_LogonType(TASK_LOGON_SERVICE_ACCOUNT);
+    if (SUCCEEDED(hr))
+        hr = principal->put_RunLevel(TASK_RUNLEVEL_HIGHEST);
+    return hr;
+}
+
+} // namespace
+
+int AddPolicyTask()
+{
+    HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (FAILED(hr))
+        return FailPolicyStep("CoInitializeEx", hr);
+    ScopedComApartment apartment(hr);
+    // The logon task's step may have set the process's security already.
+    hr = InitializeTaskSecurity();
+    if (FAILED(hr) && hr != RPC_E_TOO_LATE)
+        return FailPolicyStep("CoInitializeSecurity", hr);
+
+    ComPtr<ITaskService> service;
+    hr = CoCreateInstance(kTaskScheduler, nullptr, CLSCTX_INPROC_SERVER, kIidTaskService, service.PutVoid());
+    if (FAILED(hr))
+        return FailPolicyStep("CoCreateInstance", hr);
+    {
+        ScopedVariant server, user, domain, password;
+        hr = service->Connect(*server, *user, *domain, *password);
+    }
+    if (FAILED(hr))
+        return FailPolicyStep("Connect", hr);
+    ComPtr<ITaskFolder> root, maker, product;
+    hr = service->GetFolder(ScopedBstr(L"\\").Get(), root.Put());
+    if (SUCCEEDED(hr))
+        hr = GetOrCreateFolder(root.Get(), kMakerFolder, maker);
+    if (SUCCEEDED(hr))
+        hr = GetOrCreateFolder(maker.Get(), kProductFolder, product);
+    if (FAILED(hr))
+        return FailPolicyStep("the task folder", hr);
+
+    ComPtr<ITaskDefinition> definition;
+    hr = service->NewTask(0, definition.Put());
+    if (FAILED(hr))
+        return FailPolicyStep("NewTask", hr);
+    const char* step = "";
+    if (FAILED(hr = PutPolicySettings(definition.Get(), step)) || FAILED(hr = PutPolicyTriggers(definition.Get(), step)) ||
+        FAILED(hr = PutPolicyAction(definition.Get(), step)))
+        return FailPolicyStep(step, hr);
+
+    ComPtr<IRegisteredTask> registered;
+    {
+        // A service account takes no password: an empty VARIANT.
+        ScopedVariant user, password, sddl;
+        user.Get()->vt = VT_BSTR;
+        user.Get()->bstrVal = SysAllocString(kLocalSystemSid);
+        sddl.Get()->vt = VT_BSTR;
+        sddl.Get()->bstrVal = SysAllocString(L"");
+        hr = product->RegisterTaskDefinition(ScopedBstr(kPolicyTaskName).Get(), definition.Get(),
+                                             TASK_CREATE_OR_UPDATE, *user, *password, TASK_LOGON_SERVICE_ACCOUNT,
+                                             *sddl, registered.Put());
+    }
+    if (FAILED(hr))
+        return FailPolicyStep("RegisterTaskDefinition", hr);
     return 0;
 }

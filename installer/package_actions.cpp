@@ -374,7 +374,7 @@ extern "C" UINT __stdcall ExplainFailedInstall(MSIHANDLE install)
         if (strstr(line, "Install: This system does not support Kelvane"))
             reason = L"this machine is not supported (its firmware reports no thermal control or accelerometer)";
         else if (strstr(line, "Install: Failed adding a task to the task scheduler."))
-            reason = L"the logon task could not be registered";
+            reason = L"the logon task or the apply-policy task could not be registered";
     }
     if (reason)
         LogToInstaller(install, L"Vorn Kelvane: installation failed: " + std::wstring(reason) +

@@ -1,5 +1,5 @@
 // kelvanectl: reads and sets the cooling mode from a console or a script.
-// Output is UTF-8 with LF line ends whatever the console; errors are one
+// Output is UTF-8 with LF line ends whatever the console; every error is one
 // line on stderr (the firmware's failures also reach Kelvane.log through
 // the tray program's own channel code); there is never a message box.
 #include <windows.h>
@@ -10,21 +10,30 @@
 
 #include "app_state.h"
 #include "cooling_mode.h"
+#include "kv_version.h"
+#include "local_system.h"
 #include "policy.h"
 #include "settings_file.h"
 #include "thermal_channel.h"
 
 namespace {
 
-enum ExitCode { ExitOk = 0, ExitFirmware = 1, ExitUsage = 2, ExitPolicy = 3 };
+enum ExitCode { ExitOk = 0, ExitFirmware = 1, ExitUsage = 2, ExitPolicy = 3, ExitNoValidMode = 4 };
+
+// What ReadFirmwareMode gives besides On and Off.
+constexpr int kNoAnswer = -1;
+constexpr int kNoValidMode = -2;
 
 const char kUsage[] =
     "Usage: kelvanectl get\n"
     "       kelvanectl set on|off\n"
     "       kelvanectl status [--json]\n"
+    "       kelvanectl apply-policy\n"
+    "       kelvanectl version\n"
     "       kelvanectl --help\n"
     "Exit codes: 0 done; 1 the firmware did not answer or the choice could not be saved;\n"
-    "            2 usage; 3 refused, the cooling mode is set by a policy.\n";
+    "            2 usage; 3 refused, the cooling mode is set by a policy;\n"
+    "            4 the firmware holds no valid cooling mode.\n";
 
 // One mutex per session keeps two set commands from crossing between the
 // firmware write and the settings file.
@@ -53,19 +62,27 @@ std::string Hex(HRESULT hr)
     return text;
 }
 
-// The firmware's mode, read now: On, Off, or -1 with the reason on stderr.
+// The firmware's mode, read now: On, Off, kNoAnswer or kNoValidMode with
+// the reason on stderr.
 int ReadFirmwareMode()
 {
     ThermalControlRecord record = {};
     const HRESULT hr = GetThermalControl(record.bytes);
     if (FAILED(hr)) {
         Complain("the firmware did not answer (" + Hex(hr) + "); see Kelvane.log.");
-        return -1;
+        return kNoAnswer;
     }
     const int mode = ModeOfRecord(record);
-    if (mode == -1)
+    if (mode == -1) {
         Complain("the firmware holds no valid cooling mode; start Vorn Kelvane to repair it.");
+        return kNoValidMode;
+    }
     return mode;
+}
+
+int ExitCodeOfRead(int mode)
+{
+    return mode == kNoValidMode ? ExitNoValidMode : ExitFirmware;
 }
 
 HWND FindTrayProgram()
@@ -73,18 +90,63 @@ HWND FindTrayProgram()
     return FindWindowW(kControllerClass, L"Vorn Kelvane");
 }
 
+void TellTrayProgram()
+{
+    // The running tray program reads the firmware back and shows what it holds.
+    if (HWND tray = FindTrayProgram())
+        SendMessageTimeoutW(tray, WM_MODESETOUTSIDE, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 5000, nullptr);
+}
+
 int Get()
 {
     const int mode = ReadFirmwareMode();
-    if (mode == -1)
-        return ExitFirmware;
+    if (mode < 0)
+        return ExitCodeOfRead(mode);
     Print(mode == On ? "on\n" : "off\n");
     return ExitOk;
+}
+
+// The enforced mode into the firmware, written only when it holds another
+// (or none valid). The user's Kelvane.ini is left alone, as the tray program
+// leaves it under a policy.
+int ApplyEnforcedMode(KelvaneMode mode)
+{
+    ScopedKernelHandle mutex(CreateMutexW(nullptr, FALSE, kSetMutexName));
+    const bool held = mutex && WaitForSingleObject(mutex.Get(), 10000) != WAIT_TIMEOUT;
+    int code = ExitOk;
+    ThermalControlRecord record = {};
+    const HRESULT read = GetThermalControl(record.bytes);
+    if (FAILED(read)) {
+        Complain("the firmware did not answer (" + Hex(read) + "); see Kelvane.log.");
+        code = ExitFirmware;
+    } else if (ModeOfRecord(record) != mode && !SetKelvaneMode(mode)) {
+        Complain("the firmware did not take the mode; see Kelvane.log.");
+        code = ExitFirmware;
+    }
+    if (held)
+        ReleaseMutex(mutex.Get());
+    TellTrayProgram();
+    return code;
+}
+
+// Run by the start-up and policy-refresh task as LocalSystem, or by hand:
+// without a Mode policy it does nothing.
+int ApplyPolicy()
+{
+    const KelvanePolicy policy = ReadKelvanePolicy();
+    if (!policy.modeSet)
+        return ExitOk;
+    const int code = ApplyEnforcedMode(policy.mode);
+    if (code == ExitOk)
+        Print(policy.mode == On ? "on\n" : "off\n");
+    return code;
 }
 
 int Set(KelvaneMode mode)
 {
     const KelvanePolicy policy = ReadKelvanePolicy();
+    if (policy.modeSet && policy.mode == mode)
+        return ApplyEnforcedMode(mode);
     if (policy.modeSet) {
         Complain("refused: the cooling mode is set by the policy \"Mode\" (HKLM\\SOFTWARE\\Policies\\Quellmark\\Vorn "
                  "Kelvane); nothing was changed.");
@@ -95,29 +157,27 @@ int Set(KelvaneMode mode)
     const bool held = mutex && WaitForSingleObject(mutex.Get(), 10000) != WAIT_TIMEOUT;
 
     // As the mode panel does: SetThermalControl reads the record afresh and
-    // sends it back with only the mode bytes changed.
+    // sends it back with only the mode bytes changed. Run as LocalSystem no
+    // file is saved: that account has no user whose choice this is.
     int code = ExitOk;
     if (!SetKelvaneMode(mode)) {
         Complain("the firmware did not take the mode; see Kelvane.log.");
         code = ExitFirmware;
-    } else if (!SetProfileFrom(ReadStartupChoice(true), mode)) {
+    } else if (!RunsAsLocalSystem() && !SetProfileFrom(ReadStartupChoice(true), mode)) {
         Complain("the firmware took the mode, but Kelvane.ini could not be written; see Kelvane.log.");
         code = ExitFirmware;
     }
     if (held)
         ReleaseMutex(mutex.Get());
-
-    // The running tray program reads the firmware back and shows what it holds.
-    if (HWND tray = FindTrayProgram())
-        SendMessageTimeoutW(tray, WM_MODESETOUTSIDE, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 5000, nullptr);
+    TellTrayProgram();
     return code;
 }
 
 int Status(bool json)
 {
     const int mode = ReadFirmwareMode();
-    if (mode == -1)
-        return ExitFirmware;
+    if (mode < 0)
+        return ExitCodeOfRead(mode);
     const KelvanePolicy policy = ReadKelvanePolicy();
     const bool showIcon = (policy.showIconSet ? policy.showIcon : ReadStartupChoice(true)) != 0;
     const bool running = FindTrayProgram() != nullptr;
@@ -140,10 +200,19 @@ int Status(bool json)
     return ExitOk;
 }
 
+// One line, as every error: the usage itself is for --help.
 int Usage()
 {
-    WriteTo(STD_ERROR_HANDLE, kUsage);
+    Complain("not a command; \"kelvanectl --help\" prints the usage.");
     return ExitUsage;
+}
+
+// The project's version, as the package's ProductVersion and the
+// Add/Remove Programs entry give it: one line for a detection script.
+int Version()
+{
+    Print(KV_PRODUCT_VERSION "\n");
+    return ExitOk;
 }
 
 bool Is(const wchar_t* argument, const wchar_t* word)
@@ -170,5 +239,9 @@ int wmain(int argc, wchar_t** argv)
         return Status(false);
     if (argc == 3 && Is(argv[1], L"status") && Is(argv[2], L"--json"))
         return Status(true);
+    if (argc == 2 && Is(argv[1], L"apply-policy"))
+        return ApplyPolicy();
+    if (argc == 2 && (Is(argv[1], L"version") || Is(argv[1], L"--version")))
+        return Version();
     return Usage();
 }

@@ -4,7 +4,8 @@
 # printed), the installed Kelvane.exe starts, the panel opens, the mode goes
 # to Off and back to On, the About window opens through the link, its check
 # box is toggled, kelvanectl reads the status and sets the mode, a Mode
-# policy comes and goes, the context menu is shown and "Hide" ends the program; the
+# policy comes and goes, the context menu is shown and "Hide" ends the program,
+# a policy is applied with no program running; the
 # product is removed again, since the tests share the prefix. It runs twice:
 # at 100 % display scale and at 150 % (Wine's LogPixels 144). A screenshot of
 # every step goes to BUILD/screenshots (BUILD/screenshots/150 for the second
@@ -95,7 +96,7 @@ session() {
         local tree
         tree=$(kv_probe accessible VornKelvanePopup)
         grep -q '^On|radio button|.*checked' <<<"$tree" && grep -q '^Off|radio button|' <<<"$tree" &&
-            grep -q '^About|link|' <<<"$tree"
+            grep -q '^About|link|' <<<"$tree" && grep -q '^Set by your organization|static text|read only,invisible,|' <<<"$tree"
     }
     step 01b-panel-reader "a screen reader client reads On, Off and About" kv_wait 10 panel_reads
     kv_probe accessible VornKelvanePopup | sed 's/^/     /'
@@ -156,7 +157,7 @@ session() {
     about_reads() {
         local tree
         tree=$(kv_probe accessible VornKelvaneAbout)
-        grep -q '^About Vorn Kelvane|static text|read only,|$' <<<"$tree" && grep -q '^Show Vorn Kelvane icon on Startup|check button|focused,focusable,|Check$' <<<"$tree" &&
+        grep -q '^About Vorn Kelvane|static text|read only,||$' <<<"$tree" && grep -q '^Show Vorn Kelvane icon on Startup|check button|focused,focusable,|Check|$' <<<"$tree" &&
             grep -q '^Minimize|push button|' <<<"$tree" && grep -q '^Close|push button|' <<<"$tree"
     }
     step 05a-about-reader "a screen reader client reads the About window: check box cleared and focused by the click" kv_wait 10 about_reads
@@ -215,9 +216,11 @@ session() {
         local tree
         tree=$(kv_probe accessible VornKelvanePopup)
         kv_has_window "$policy_panel" && kv_record_is "01 00 00 00" &&
-            grep -q '^On|radio button|unavailable' <<<"$tree" && grep -q '^Off|radio button|unavailable,.*checked' <<<"$tree"
+            grep -q '^On|radio button|unavailable.*|Set by your organization$' <<<"$tree" &&
+            grep -q '^Off|radio button|unavailable,.*checked.*|Set by your organization$' <<<"$tree" &&
+            grep -q '^Set by your organization|static text|read only,|' <<<"$tree"
     }
-    step 05e-policy "a Mode policy set while the program runs is enforced; the radios are unavailable" \
+    step 05e-policy "a Mode policy set while the program runs is enforced; the radios are unavailable and say why" \
         kv_wait 10 policy_panel_reads
     kv_probe accessible VornKelvanePopup | sed 's/^/     /'
     timeout 60 wine reg delete 'HKLM\SOFTWARE\Policies\Quellmark' /f /reg:64 >/dev/null 2>&1
@@ -248,6 +251,23 @@ session() {
     wait "$program" 2>/dev/null
     code=$?
     step 07-hidden "\"Hide\" ends the program with exit code 0" test "$exited" -eq 0 -a "$code" -eq 0
+
+    # With no tray program left, what the package's apply-policy task runs
+    # brings the firmware to the enforced mode; set with that mode applies
+    # it, the other is refused.
+    timeout 60 wine reg add "$policy_key" /v Mode /t REG_SZ /d off /f /reg:64 >/dev/null 2>&1
+    applied=$(kelvanectl apply-policy)
+    record_applied=$(kv_record)
+    kelvanectl set off >/dev/null
+    set_same=$?
+    kelvanectl set on >/dev/null
+    set_other=$?
+    installed_version=$(kelvanectl version)
+    timeout 60 wine reg delete 'HKLM\SOFTWARE\Policies\Quellmark' /f /reg:64 >/dev/null 2>&1
+    echo "     apply-policy: $applied, firmware $record_applied; set off: $set_same, set on: $set_other; version: $installed_version"
+    step 08-policy-without-tray "without a tray program apply-policy enforces Mode=off; set off exits 0, set on 3" \
+        test "$applied" = off -a "$record_applied" = "01 00 00 00" -a "$set_same" -eq 0 -a "$set_other" -eq 3 \
+        -a -n "$installed_version"
 
     echo
     echo "Screenshots in $session_shots:"

@@ -46,11 +46,11 @@ tab=$'\t'
 # Binary table; 3393: rollback DLL entry; 3073: deferred DLL entry, no
 # impersonation, checked.
 expect_row CustomAction \
-    "RegisterKelvane${tab}3090${tab}KvInstallActionExe${tab}-install ui=[InstallingUiLevel] session=[InstallingSession]${tab}"
+    "RegisterKelvane${tab}3090${tab}KvInstallActionExe${tab}-install ui=[InstallingUiLevel] session=[InstallingSession] policytask${tab}"
 expect_row CustomAction "UnregisterKelvane${tab}3154${tab}KvInstallActionExe${tab}-uninstall${tab}"
 expect_row CustomAction "UnregisterFailedInstall${tab}3394${tab}InstallActionForRollback${tab}-uninstall rollback${tab}"
 expect_row CustomAction "RestoreReplacedRegistration${tab}3394${tab}InstallActionForRollback${tab}-install rollback${tab}"
-expect_row CustomAction "RestoreRegistration${tab}3394${tab}InstallActionForRollback${tab}-install rollback${tab}"
+expect_row CustomAction "RestoreRegistration${tab}3394${tab}InstallActionForRollback${tab}-install rollback policytask${tab}"
 expect_row CustomAction "UndoDefaultProfile${tab}3393${tab}PackageActions${tab}ApplyDefaultProfile${tab}"
 expect_row CustomAction "RemoveDefaultProfile${tab}3073${tab}PackageActions${tab}ApplyDefaultProfile${tab}"
 real_removal='REMOVE~="ALL" AND NOT UPGRADINGPRODUCTCODE AND NOT REPLACINGPRODUCT'

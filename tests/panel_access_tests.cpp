@@ -18,6 +18,7 @@
 #include "panel_accessible.h"
 #include "panel_fixture.h"
 #include "scoped_com.h"
+#include "status_text.h"
 #include "system_settings.h"
 
 using Lines = std::vector<std::string>;
@@ -95,6 +96,17 @@ std::string Action(IAccessible* object, long id)
     std::string text = action ? Utf8(action) : "-";
     SysFreeString(action);
     return text;
+}
+
+// The text, or what the answer says instead: none for now (S_FALSE), none
+// ever (DISP_E_MEMBERNOTFOUND).
+std::string Description(IAccessible* object, long id)
+{
+    BSTR text = nullptr;
+    const HRESULT hr = object->get_accDescription(Child(id), &text);
+    std::string result = text ? Utf8(text) : hr == S_FALSE ? "S_FALSE" : Hex(hr);
+    SysFreeString(text);
+    return result;
 }
 
 // The focus border as the system's own scale would have it, unlike the
@@ -324,9 +336,13 @@ TEST_F(AccessTest, ScreenReaderReadsBothWindowsAndItsActionsWork)
                        {3, {"About", "Jump"},
                         {"\xD7\x90\xD7\x95\xD7\x93\xD7\x95\xD7\xAA", "\xD7\xA2\xD7\x91\xD7\x95\xD7\xA8"},
                         "role 30 state 0x500000"},
+                       // The organisation's line, there for screen readers only under a policy.
+                       {4, {"Set by your organization", "-"}, {"\xD7\x94\xD7\x95\xD7\x92\xD7\x93\xD7\xA8", "-"},
+                        "role 41 state 0x8040"},
                    });
         ExpectLocation(object.Get(), panel, PanelOffElement, modePanelLayout.offRadio);
         EXPECT_EQ("Vorn Kelvane", Name(object.Get(), CHILDID_SELF)) << "the untitled panel by the program's name";
+        EXPECT_EQ("S_FALSE", Description(object.Get(), PanelOnElement)) << "no policy, nothing to explain";
 
         EXPECT_EQ(S_OK, object->accDoDefaultAction(Child(PanelOffElement)));
         PumpMessages();
@@ -446,7 +462,9 @@ TEST_F(AccessTest, EnforcedPoliciesDisableTheRadiosAndTheCheckBox)
 {
     app.policy = {true, On, true, 1};
     app.showAtStartup = 0;
-    auto expectUnavailable = [](HWND window, long id) {
+    // Why: the radios are described by the line under them, which a screen
+    // reader cannot see otherwise; the check box has no such line.
+    auto expectUnavailable = [](HWND window, long id, const char* description) {
         SCOPED_TRACE(id);
         ComPtr<IAccessible> object = Accessible(window);
         ASSERT_TRUE(object);
@@ -454,6 +472,7 @@ TEST_F(AccessTest, EnforcedPoliciesDisableTheRadiosAndTheCheckBox)
         EXPECT_EQ(S_OK, object->get_accState(Child(id), state.Get()));
         EXPECT_EQ(static_cast<LONG>(STATE_SYSTEM_UNAVAILABLE), state->lVal & STATE_SYSTEM_UNAVAILABLE)
             << std::hex << state->lVal;
+        EXPECT_EQ(description, Description(object.Get(), id));
         EXPECT_EQ("-", Action(object.Get(), id));
         EXPECT_EQ(DISP_E_MEMBERNOTFOUND, object->accDoDefaultAction(Child(id)));
         PumpMessages();
@@ -469,8 +488,15 @@ TEST_F(AccessTest, EnforcedPoliciesDisableTheRadiosAndTheCheckBox)
     Press(panel, modePanelLayout.offRadio.left + 8, modePanelLayout.offRadio.top + 8);
     Release(panel, modePanelLayout.offRadio.left + 8, modePanelLayout.offRadio.top + 8);
     PumpMessages();
-    expectUnavailable(panel, PanelOnElement);
-    expectUnavailable(panel, PanelOffElement);
+    expectUnavailable(panel, PanelOnElement, "Set by your organization");
+    expectUnavailable(panel, PanelOffElement, "Set by your organization");
+    {
+        ComPtr<IAccessible> object = Accessible(panel);
+        ASSERT_TRUE(object);
+        EXPECT_EQ("role 41 state 0x40", Describe(object.Get(), PanelNoticeElement)) << "the line, now visible";
+        ExpectLocation(object.Get(), panel, PanelNoticeElement, notice);
+        EXPECT_EQ(0u, object.Reset()) << "final Release";
+    }
     SimulateSystemSettings(true, false);
     InvalidateRect(panel, nullptr, TRUE);
     UpdateWindow(panel);
@@ -486,7 +512,7 @@ TEST_F(AccessTest, EnforcedPoliciesDisableTheRadiosAndTheCheckBox)
     Keys(about, {VK_SPACE});
     SendMessageW(controller, WM_COMMAND, ID_TOGGLESTARTUP, 0);
     PumpMessages();
-    expectUnavailable(about, AboutCheckBoxElement);
+    expectUnavailable(about, AboutCheckBoxElement, Hex(DISP_E_MEMBERNOTFOUND).c_str());
     SimulateSystemSettings(true, false);
     InvalidateRect(about, nullptr, TRUE);
     UpdateWindow(about);

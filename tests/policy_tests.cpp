@@ -1,11 +1,14 @@
 // The policy reader on the registry as Group Policy leaves it: only the
 // documented values count, anything else is logged once and ignored.
 #include <windows.h>
+#include <sddl.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
 #include "footprint.h"
+#include "local_system.h"
 #include "log_reader.h"
 #include "policy.h"
 #include "tray_fixture.h"
@@ -66,4 +69,27 @@ TEST_F(PolicyTest, ReaderTakesOnlyTheDocumentedValues)
         EXPECT_EQ(c.expected, Describe(ReadKelvanePolicy()));
         EXPECT_EQ(c.log, ReadLogMessages());
     }
+}
+
+// kelvanectl run as LocalSystem writes no settings file: the account is
+// known by its well-known SID S-1-5-18 alone, not by any other service
+// account, group or user. (Wine runs nothing as LocalSystem.)
+TEST_F(PolicyTest, OnlyTheLocalSystemSidCountsAsLocalSystem)
+{
+    struct Case {
+        const wchar_t* sid;
+        bool localSystem;
+    };
+    const Case cases[] = {
+        {L"S-1-5-18", true},     {L"S-1-5-19", false},       {L"S-1-5-20", false},
+        {L"S-1-5-32-544", false}, {L"S-1-5-21-1-2-3-1001", false}, {L"S-1-5-18-1", false},
+    };
+    for (const Case& c : cases) {
+        PSID sid = nullptr;
+        ASSERT_TRUE(ConvertStringSidToSidW(c.sid, &sid)) << GetLastError();
+        EXPECT_EQ(c.localSystem, IsLocalSystemSid(sid)) << std::string(c.sid, c.sid + wcslen(c.sid));
+        LocalFree(sid);
+    }
+    EXPECT_FALSE(IsLocalSystemSid(nullptr));
+    EXPECT_FALSE(RunsAsLocalSystem()) << "the test runs as a user";
 }

@@ -11,6 +11,7 @@
 
 #include "app_state.h"
 #include "footprint.h"
+#include "kv_version.h"
 #include "log_reader.h"
 #include "scoped_com.h"
 #include "program_runner.h"
@@ -293,6 +294,8 @@ TEST_F(TrayProgramTest, KelvanectlCommandsWithoutTheTrayProgram)
 {
     const std::string kReadFailed = "GetThermalControl(): Get ThermalDiags.ThermalControl Failed 0x8004CAFE\n";
     const std::string kUsageLine = "Usage: kelvanectl get\n";
+    const std::string kNotACommand = "kelvanectl: not a command; \"kelvanectl --help\" prints the usage.\n";
+    const char kNoValidMode[] = "kelvanectl: the firmware holds no valid cooling mode";
     struct Case {
         const wchar_t* arguments;
         std::vector<uint8_t> record;
@@ -322,6 +325,28 @@ TEST_F(TrayProgramTest, KelvanectlCommandsWithoutTheTrayProgram)
         {L"set on", {1, 0, 0, 0}, "autostart=on\nmode=off\n", L"off", -1, "", 3, "",
          "kelvanectl: refused: the cooling mode is set by the policy \"Mode\"", "01 00 00 00", "autostart=on\nmode=off\n",
          {}},
+        // What the policy enforces is applied; the user's file stays as it is.
+        {L"set on", {1, 0, 0, 0x3C}, "autostart=on\nmode=off\n", L"on", -1, "", 0, "", "", "01 01 00 3C",
+         "autostart=on\nmode=off\n", {}},
+        {L"set off", {1, 1, 0, 0}, "", L"ON", -1, "", 3, "", "kelvanectl: refused", "01 01 00 00", "", {}},
+        {L"set on", {1, 0, 0, 0}, "", L"on", -1, "casl.read", 1, "", "kelvanectl: the firmware did not answer",
+         "01 00 00 00", "", {kReadFailed}},
+        {L"get", {1, 1, 1, 0}, "", nullptr, -1, "", 4, "", kNoValidMode, "01 01 01 00", "", {}},
+        {L"status", {1, 7, 0, 0}, "", nullptr, -1, "", 4, "", kNoValidMode, "01 07 00 00", "", {}},
+        {L"version", {1, 1, 0, 0}, "", nullptr, -1, "", 0, KV_PRODUCT_VERSION "\n", "", "01 01 00 00", "", {}},
+        // The start-up and policy-refresh task's run: nothing without a
+        // policy, the enforced mode written when it differs (an invalid
+        // record repaired), the value's letter case ignored.
+        {L"apply-policy", {1, 0, 0, 0}, "", nullptr, -1, "", 0, "", "", "01 00 00 00", "", {}},
+        {L"apply-policy", {1, 1, 0, 0x3C}, "autostart=on\nmode=on\n", L"off", -1, "", 0, "off\n", "", "01 00 00 3C",
+         "autostart=on\nmode=on\n", {}},
+        {L"APPLY-POLICY", {1, 1, 1, 0}, "", L"On", -1, "", 0, "on\n", "", "01 01 00 00", "", {}},
+        {L"apply-policy", {1, 1, 0, 0}, "", L"off", -1, "casl.write", 1, "", "kelvanectl: the firmware did not take",
+         "01 01 00 00", "",
+         {"SetThermalControl(): Set Diags.ThermalControl failed 0x8004CAFE\n",
+          "SetKelvaneMode(): SetThermalControl() failed 0x8004CAFE\n"}},
+        {L"apply-policy", {1, 1, 0, 0}, "", L"auto", -1, "", 0, "", "", "01 01 00 00", "",
+         {"ReadKelvanePolicy(): Policy value Mode is not valid and counts as not set.\n"}},
         {L"status", {1, 1, 0, 0}, "", nullptr, -1, "", 0,
          "mode: on\npolicy: none\nshow icon at startup: yes\ntray program: not running\n", "", "01 01 00 00", "", {}},
         {L"status", {1, 0, 0, 0}, "autostart=off\nmode=off\n", L"on", 1, "", 0,
@@ -336,11 +361,11 @@ TEST_F(TrayProgramTest, KelvanectlCommandsWithoutTheTrayProgram)
         {L"status --json", {1, 1, 0, 0}, "", nullptr, -1, "casl.read", 1, "", "kelvanectl: the firmware did not answer",
          "01 01 00 00", "", {kReadFailed}},
         {L"--help", {1, 1, 0, 0}, "", nullptr, -1, "", 0, kUsageLine.c_str(), "", "01 01 00 00", "", {}},
-        {L"", {1, 1, 0, 0}, "", nullptr, -1, "", 2, "", kUsageLine.c_str(), "01 01 00 00", "", {}},
-        {L"set", {1, 1, 0, 0}, "", nullptr, -1, "", 2, "", kUsageLine.c_str(), "01 01 00 00", "", {}},
-        {L"set auto", {1, 1, 0, 0}, "", nullptr, -1, "", 2, "", kUsageLine.c_str(), "01 01 00 00", "", {}},
-        {L"status --xml", {1, 1, 0, 0}, "", nullptr, -1, "", 2, "", kUsageLine.c_str(), "01 01 00 00", "", {}},
-        {L"get on", {1, 1, 0, 0}, "", nullptr, -1, "", 2, "", kUsageLine.c_str(), "01 01 00 00", "", {}},
+        {L"", {1, 1, 0, 0}, "", nullptr, -1, "", 2, "", kNotACommand.c_str(), "01 01 00 00", "", {}},
+        {L"set", {1, 1, 0, 0}, "", nullptr, -1, "", 2, "", kNotACommand.c_str(), "01 01 00 00", "", {}},
+        {L"set auto", {1, 1, 0, 0}, "", nullptr, -1, "", 2, "", kNotACommand.c_str(), "01 01 00 00", "", {}},
+        {L"status --xml", {1, 1, 0, 0}, "", nullptr, -1, "", 2, "", kNotACommand.c_str(), "01 01 00 00", "", {}},
+        {L"get on", {1, 1, 0, 0}, "", nullptr, -1, "", 2, "", kNotACommand.c_str(), "01 01 00 00", "", {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("kelvanectl ") + std::string(c.arguments, c.arguments + wcslen(c.arguments)));
@@ -363,7 +388,7 @@ TEST_F(TrayProgramTest, KelvanectlCommandsWithoutTheTrayProgram)
         // Usage is checked by its first line, everything else whole.
         EXPECT_EQ(c.out, c.out == kUsageLine ? run.out.substr(0, kUsageLine.size()) : run.out);
         EXPECT_EQ(c.err, run.err.substr(0, std::string(c.err).size()));
-        if (c.exitCode == 1 || c.exitCode == 3) {
+        if (c.exitCode != 0) {
             EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << "one line: " << run.err;
         }
         EXPECT_EQ(std::string::npos, (run.out + run.err).find('\r')) << "LF line ends";
@@ -371,6 +396,15 @@ TEST_F(TrayProgramTest, KelvanectlCommandsWithoutTheTrayProgram)
         EXPECT_EQ(c.settingsAfter, ReadSettingsFile());
         EXPECT_EQ(c.log, ReadLogMessages());
     }
+
+    // A firmware that already holds the enforced mode is not written again.
+    ResetProductFootprint();
+    SetRecord({1, 1, 0, 0});
+    ASSERT_TRUE(WritePolicyText(L"Mode", L"on"));
+    const long writes = Counter("casl.write");
+    EXPECT_EQ(0, RunKelvanectl(L"apply-policy").exitCode);
+    EXPECT_EQ(0, RunKelvanectl(L"set on").exitCode);
+    EXPECT_EQ(writes, Counter("casl.write"));
 }
 
 // With Kelvane.exe running in the session: status sees it, and a set (two

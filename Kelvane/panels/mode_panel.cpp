@@ -362,6 +362,7 @@ void ShowPolicyChange(HWND window)
     InvalidateRect(window, nullptr, TRUE);
     NotifyElementState(window, PanelOnElement);
     NotifyElementState(window, PanelOffElement);
+    NotifyElementState(window, PanelNoticeElement);
 }
 
 ModePanelLayout WithNoticeLine(const ModePanelLayout& base)

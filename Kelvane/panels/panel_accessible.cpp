@@ -21,6 +21,7 @@ const DrawnElement kPanelElements[] = {
     {IDS_MODE_ON, ROLE_SYSTEM_RADIOBUTTON, true, IDS_ACTION_CHECK},
     {IDS_MODE_OFF, ROLE_SYSTEM_RADIOBUTTON, true, IDS_ACTION_CHECK},
     {IDS_ABOUT_LINK, ROLE_SYSTEM_LINK, true, IDS_ACTION_JUMP},
+    {IDS_SET_BY_ORGANIZATION, ROLE_SYSTEM_STATICTEXT, false, 0},
 };
 
 const DrawnElement kAboutElements[] = {
@@ -36,16 +37,35 @@ const DrawnElement kAboutElements[] = {
 RECT PanelElementRect(int element)
 {
     const ModePanelLayout& layout = modePanelLayout;
-    return element == PanelOnElement ? layout.onRadio : element == PanelOffElement ? layout.offRadio : layout.link;
+    switch (element) {
+    case PanelOnElement:
+        return layout.onRadio;
+    case PanelOffElement:
+        return layout.offRadio;
+    case PanelNoticeElement:
+        return layout.notice;
+    default:
+        return layout.link;
+    }
 }
 
 DWORD PanelElementState(int element)
 {
     if (element == PanelLinkElement)
         return STATE_SYSTEM_LINKED | (modePanelState.linkLook == Hover ? STATE_SYSTEM_HOTTRACKED : 0);
+    if (element == PanelNoticeElement)
+        return STATE_SYSTEM_READONLY | (ModeIsEnforced() ? 0 : STATE_SYSTEM_INVISIBLE);
     const KelvaneMode mode = element == PanelOnElement ? On : Off;
     return (modePanelState.shownMode == mode ? STATE_SYSTEM_CHECKED : 0) |
            (ModeIsEnforced() ? STATE_SYSTEM_UNAVAILABLE : 0);
+}
+
+// The radios read as unavailable; their description says who set the mode,
+// as the line under them does on screen.
+UINT PanelElementDescription(int element)
+{
+    return (element == PanelOnElement || element == PanelOffElement) && ModeIsEnforced() ? IDS_SET_BY_ORGANIZATION
+                                                                                          : 0;
 }
 
 RECT AboutElementRect(int element)
@@ -228,7 +248,15 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR* text) override
     {
-        return ElementText(child, text, &IAccessible::get_accDescription, Nothing);
+        const HRESULT hr = ElementText(child, text, &IAccessible::get_accDescription,
+                                       [this](const DrawnElement& e, wchar_t* buffer, int size) {
+                                           const int element = static_cast<int>(&e - drawn_.elements) + 1;
+                                           const UINT id =
+                                               drawn_.elementDescription ? drawn_.elementDescription(element) : 0;
+                                           return id != 0 && LoadText(id, buffer, size);
+                                       });
+        // A window that describes its elements has none for this one now.
+        return hr == DISP_E_MEMBERNOTFOUND && drawn_.elementDescription ? S_FALSE : hr;
     }
     HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT child, BSTR* text) override
     {
@@ -461,9 +489,10 @@ private:
 
 const DrawnWindow modePanelAccess = {
     kPanelElements, ARRAYSIZE(kPanelElements), &panelAccessState, PanelElementRect, PanelElementState,
+    PanelElementDescription,
 };
 const DrawnWindow aboutAccess = {
-    kAboutElements, ARRAYSIZE(kAboutElements), &aboutAccessState, AboutElementRect, AboutElementState,
+    kAboutElements, ARRAYSIZE(kAboutElements), &aboutAccessState, AboutElementRect, AboutElementState, nullptr,
 };
 
 void ResetKeyboardFocus(HWND window, const DrawnWindow& drawn, int element)

@@ -7,7 +7,8 @@
 
 // Child ids of the drawn elements in each window's accessible object; 0 is
 // the window itself.
-enum PanelElement { PanelOnElement = 1, PanelOffElement = 2, PanelLinkElement = 3 };
+// The notice is the line under the radios, invisible without a policy.
+enum PanelElement { PanelOnElement = 1, PanelOffElement = 2, PanelLinkElement = 3, PanelNoticeElement = 4 };
 enum AboutElement {
     AboutTitleElement = 1,
     AboutDescriptionElement = 2,
@@ -42,6 +43,7 @@ struct DrawnWindow {
     AccessState* state;
     RECT (*elementRect)(int element);           // client pixels, from the window's layout
     DWORD (*elementState)(int element);         // checked, pressed...; focus is added
+    UINT (*elementDescription)(int element);    // string id of why it is so, 0: none
 };
 
 extern AccessState panelAccessState;

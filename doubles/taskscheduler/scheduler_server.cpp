@@ -13,6 +13,7 @@
 #include "logon_trigger.h"
 #include "machine_store.h"
 #include "scheduler_store.h"
+#include "system_triggers.h"
 
 namespace simts {
 
@@ -293,11 +294,13 @@ public:
     }
 };
 
-class LogonTrigger final : public Dispatch<ILogonTrigger>, private DefinitionPart {
+// ITrigger's own properties, for each kind of trigger.
+template <class Interface>
+class TriggerBase : public Dispatch<Interface>, protected DefinitionPart {
 public:
-    LogonTrigger(SharedDefinition data, int index, TASK_TRIGGER_TYPE2 type)
-        : Dispatch(IID_ITrigger), DefinitionPart(std::move(data), "trigger." + std::to_string(index) + "."),
-          type_(type)
+    TriggerBase(SharedDefinition data, int index, TASK_TRIGGER_TYPE2 type)
+        : Dispatch<Interface>(IID_ITrigger),
+          DefinitionPart(std::move(data), "trigger." + std::to_string(index) + "."), type_(type)
     {
     }
 
@@ -313,27 +316,66 @@ public:
     TS_TEXT(Trigger, StartBoundary, kNull)
     TS_TEXT(Trigger, EndBoundary, kNull)
     TS_BOOL(Trigger, Enabled, VARIANT_TRUE)
-    TS_TEXT(LogonTrigger, Delay, kNull)
-    TS_TEXT(LogonTrigger, UserId, kNull)
     STDMETHODIMP get_Repetition(IRepetitionPattern**) override { return E_NOTIMPL; }
     STDMETHODIMP put_Repetition(IRepetitionPattern*) override { return E_NOTIMPL; }
 
 protected:
-    HRESULT Query(REFIID iid, void** object) override
+    // The kind's own interface, under its injection point
+    // "fail.ts.Trigger.QueryInterface:<name>".
+    HRESULT QueryKind(REFIID iid, void** object, const IID& kindIid, const wchar_t* name)
     {
-        if (iid == kIidLogonTrigger) {
-            if (HRESULT failure = Step("Trigger.QueryInterface", L"ILogonTrigger"))
-                return failure;
-            if (type_ != TASK_TRIGGER_LOGON)
-                return E_NOINTERFACE;
-            *object = static_cast<ILogonTrigger*>(this);
-            return S_OK;
-        }
-        return Dispatch::Query(iid, object);
+        if (iid != kindIid)
+            return Dispatch<Interface>::Query(iid, object);
+        if (HRESULT failure = Step("Trigger.QueryInterface", name))
+            return failure;
+        *object = static_cast<Interface*>(this);
+        return S_OK;
     }
 
-private:
     TASK_TRIGGER_TYPE2 type_;
+};
+
+// Logon triggers, and the stand-in for the kinds the double does not know.
+class LogonTrigger final : public TriggerBase<ILogonTrigger> {
+public:
+    using TriggerBase::TriggerBase;
+    TS_TEXT(LogonTrigger, Delay, kNull)
+    TS_TEXT(LogonTrigger, UserId, kNull)
+
+protected:
+    HRESULT Query(REFIID iid, void** object) override
+    {
+        if (iid == kIidLogonTrigger && type_ != TASK_TRIGGER_LOGON)
+            return E_NOINTERFACE;
+        return QueryKind(iid, object, kIidLogonTrigger, L"ILogonTrigger");
+    }
+};
+
+class BootTrigger final : public TriggerBase<IBootTrigger> {
+public:
+    using TriggerBase::TriggerBase;
+    TS_TEXT(BootTrigger, Delay, kNull)
+
+protected:
+    HRESULT Query(REFIID iid, void** object) override
+    {
+        return QueryKind(iid, object, kIidBootTrigger, L"IBootTrigger");
+    }
+};
+
+class EventTrigger final : public TriggerBase<IEventTrigger> {
+public:
+    using TriggerBase::TriggerBase;
+    TS_TEXT(EventTrigger, Subscription, kNull)
+    TS_TEXT(EventTrigger, Delay, kNull)
+    STDMETHODIMP get_ValueQueries(ITaskNamedValueCollection**) override { return E_NOTIMPL; }
+    STDMETHODIMP put_ValueQueries(ITaskNamedValueCollection*) override { return E_NOTIMPL; }
+
+protected:
+    HRESULT Query(REFIID iid, void** object) override
+    {
+        return QueryKind(iid, object, kIidEventTrigger, L"IEventTrigger");
+    }
 };
 
 class TriggerCollection final : public Dispatch<ITriggerCollection>, private DefinitionPart {
@@ -357,7 +399,17 @@ public:
             return failure;
         int index = ++data_->triggers;
         data_->properties["trigger." + std::to_string(index) + ".Type"] = std::to_string(type);
-        *trigger = new (std::nothrow) LogonTrigger(data_, index, type);
+        switch (type) {
+        case TASK_TRIGGER_BOOT:
+            *trigger = new (std::nothrow) BootTrigger(data_, index, type);
+            break;
+        case TASK_TRIGGER_EVENT:
+            *trigger = new (std::nothrow) EventTrigger(data_, index, type);
+            break;
+        default:
+            *trigger = new (std::nothrow) LogonTrigger(data_, index, type);
+            break;
+        }
         return *trigger ? S_OK : E_OUTOFMEMORY;
     }
     STDMETHODIMP get_Item(LONG, ITrigger**) override { return E_NOTIMPL; }
@@ -761,6 +813,10 @@ public:
             return kAlreadyExists;
         if (!exists && !(flags & create))
             return kFileNotFound;
+        // A service account signs in without a password: only an empty
+        // VARIANT is taken for one.
+        if (logon == TASK_LOGON_SERVICE_ACCOUNT && password.vt != VT_EMPTY && password.vt != VT_NULL)
+            return E_INVALIDARG;
 
         properties["register.flags"] = std::to_string(flags);
         properties["register.user"] = DescribeVariant(user);

@@ -54,6 +54,7 @@ TEST_F(InstallActionProgramTest, SwitchesSelectTheSequenceAndEverythingElseDoesN
         const wchar_t* arguments;
         DWORD exitCode;
         bool installs;
+        bool policyTask = false; // only the package's word adds it
     };
     const Case cases[] = {
         {L"", 0, false},
@@ -63,6 +64,8 @@ TEST_F(InstallActionProgramTest, SwitchesSelectTheSequenceAndEverythingElseDoesN
         {L"/Install", 0, true},
         {L"-INSTALL", 0, true},
         {L"-installer", 0, true},
+        {L"-install ui=2 policytask", 0, true, true},
+        {L"-install policytasks", 0, true, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(Narrow(c.arguments));
@@ -75,6 +78,7 @@ TEST_F(InstallActionProgramTest, SwitchesSelectTheSequenceAndEverythingElseDoesN
         EXPECT_EQ(c.exitCode, run.exitCode);
         EXPECT_EQ(c.installs ? 1 : 0, Counter("wmi.connect"));
         EXPECT_EQ(c.installs, simts::TaskExists(Machine(), kTaskPath));
+        EXPECT_EQ(c.policyTask, simts::TaskExists(Machine(), kPolicyTaskPath));
         EXPECT_EQ(c.installs, RegistryKeyExists(HKEY_LOCAL_MACHINE, kItemClassKey));
         EXPECT_FALSE(run.box.found);
         if (!c.installs) {

@@ -13,6 +13,7 @@ const wchar_t kItemNamespaceKey[] =
     L"{224695A4-BD5E-4C38-B354-A4C828E61BF7}";
 const char kTaskPath[] = "\\Quellmark\\Vorn Kelvane\\Vorn Kelvane Start at Logon";
 const char kProductPath[] = "\\Quellmark\\Vorn Kelvane";
+const char kPolicyTaskPath[] = "\\Quellmark\\Vorn Kelvane\\Vorn Kelvane Apply Policy";
 const char kMakerPath[] = "\\Quellmark";
 
 std::wstring SetupLogPath()

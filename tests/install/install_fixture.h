@@ -67,6 +67,7 @@ protected:
 
 extern const char kTaskPath[];     // \Quellmark\Vorn Kelvane\Vorn Kelvane Start at Logon
 extern const char kProductPath[];  // \Quellmark\Vorn Kelvane
+extern const char kPolicyTaskPath[]; // \Quellmark\Vorn Kelvane\Vorn Kelvane Apply Policy
 extern const char kMakerPath[];    // \Quellmark
 
 // Stands in for CoInitializeSecurity in this test program's calls (Wine's

@@ -44,6 +44,40 @@ Properties ExpectedTask(const std::string& executable)
     };
 }
 
+// kelvanectl apply-policy as LocalSystem, at start-up and after the
+// computer's Group Policy processing (types 8 and 0; logon type 5, run level
+// highest 1).
+Properties ExpectedPolicyTask()
+{
+    return {
+        {"registration.Author", "Quellmark"},
+        {"registration.Description", "Apply the Vorn Kelvane cooling mode policy"},
+        {"settings.MultipleInstances", "1"},
+        {"settings.DisallowStartIfOnBatteries", "0"},
+        {"settings.StopIfGoingOnBatteries", "0"},
+        {"settings.StartWhenAvailable", "-1"},
+        {"settings.ExecutionTimeLimit", "PT5M"},
+        {"principal.UserId", "S-1-5-18"},
+        {"principal.LogonType", "5"},
+        {"principal.RunLevel", "1"},
+        {"trigger.1.Type", "8"},
+        {"trigger.2.Type", "0"},
+        {"trigger.2.Subscription",
+         "<QueryList><Query Id=\"0\" Path=\"Microsoft-Windows-GroupPolicy/Operational\"><Select "
+         "Path=\"Microsoft-Windows-GroupPolicy/Operational\">*[System[Provider[@Name='Microsoft-Windows-GroupPolicy'] "
+         "and (EventID=8000 or EventID=8002 or EventID=8004 or EventID=8006 or EventID=6000 or EventID=6002 or "
+         "EventID=6004 or EventID=6006)]]</Select></Query></QueryList>"},
+        {"action.1.Type", "0"},
+        {"action.1.Path", Narrow(ProgramFilesFolder()) + "\\Quellmark\\Vorn Kelvane\\kelvanectl.exe"},
+        {"action.1.Arguments", "apply-policy"},
+        {"register.flags", "6"},
+        {"register.user", "BSTR \"S-1-5-18\""},
+        {"register.password", "EMPTY"},
+        {"register.logonType", "5"},
+        {"register.sddl", "BSTR \"\""},
+    };
+}
+
 std::string DefaultExecutable()
 {
     return Narrow(ProgramFilesFolder()) + "\\Quellmark\\Vorn Kelvane\\Kelvane.exe";
@@ -393,6 +427,51 @@ TEST_F(LogonTaskTest, EachStepOfDeleteFailsWithItsLine)
         if (simts::TaskExists(machine, kTaskPath))
             left.push_back("task");
         EXPECT_EQ(c.left, left);
+        EXPECT_EQ(0, LiveObjects());
+        EXPECT_TRUE(ThreadHasNoApartment());
+    }
+}
+
+// The apply-policy task beside the logon task: every property, a security
+// already set by the logon task's step (Windows' RPC_E_TOO_LATE) taken as
+// done, each failing step one line and no task, and the removal of both.
+TEST_F(LogonTaskTest, ThePolicyTaskRunsAsLocalSystemAndGoesWithTheLogonTask)
+{
+    {
+        SecuritySpy spy(CallPlan{1, 1}, RPC_E_TOO_LATE);
+        ASSERT_TRUE(spy.Installed());
+        EXPECT_EQ(0, AddTaskScheduler());
+        EXPECT_EQ(0, AddPolicyTask());
+        EXPECT_EQ(2u, spy.Calls().size());
+    }
+    EXPECT_EQ(ExpectedPolicyTask(), TaskProperties(kPolicyTaskPath));
+    EXPECT_EQ((Names{"Vorn Kelvane Apply Policy", "Vorn Kelvane Start at Logon"}), AllTasks(kProductPath));
+    EXPECT_EQ(Entries{}, ReadSetupLog(SetupLogPath()));
+    EXPECT_EQ(0, DeleteTaskScheduler());
+    EXPECT_EQ(std::vector<std::string>{}, SchedulerState());
+
+    struct Case {
+        const char* point;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"ts.TaskService.Connect", "AddPolicyTask(): Connect failed (%x)"},
+        {"ts.TaskFolder.CreateFolder:Vorn Kelvane", "AddPolicyTask(): the task folder failed (%x)"},
+        {"ts.Principal.put_LogonType", "AddPolicyTask(): the principal failed (%x)"},
+        {"ts.Trigger.QueryInterface:IBootTrigger", "AddPolicyTask(): the start-up trigger failed (%x)"},
+        {"ts.Trigger.QueryInterface:IEventTrigger", "AddPolicyTask(): the policy refresh trigger failed (%x)"},
+        {"ts.EventTrigger.put_Subscription", "AddPolicyTask(): the policy refresh trigger failed (%x)"},
+        {"ts.ExecAction.put_Arguments", "AddPolicyTask(): the action failed (%x)"},
+        {"ts.TaskFolder.RegisterTaskDefinition", "AddPolicyTask(): RegisterTaskDefinition failed (%x)"},
+    };
+    HRESULT status = static_cast<HRESULT>(0x80041310);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.point);
+        Reset();
+        Inject(c.point, ++status);
+        EXPECT_EQ(1, AddPolicyTask());
+        EXPECT_EQ(Entries{WithStatus(c.line, status)}, ReadSetupLog(SetupLogPath()));
+        EXPECT_EQ(Properties{}, TaskProperties(kPolicyTaskPath));
         EXPECT_EQ(0, LiveObjects());
         EXPECT_TRUE(ThreadHasNoApartment());
     }

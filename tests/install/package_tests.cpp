@@ -27,6 +27,7 @@
 namespace {
 
 const DWORD kMsiexecLimitMs = 120000;
+const std::vector<std::string> kBothTasks = {"Vorn Kelvane Apply Policy", "Vorn Kelvane Start at Logon"};
 
 std::wstring InstallFolder()
 {
@@ -242,6 +243,22 @@ TEST_F(PackageTest, InstallsOnASupportedMachineAndIsRepairedAndRemovedWhileKelva
     simts::Properties task = TaskProperties(kTaskPath);
     EXPECT_EQ(program, task["action.1.Path"]);
     EXPECT_EQ("/byrunkey", task["action.1.Arguments"]);
+    // The package, unlike the action run by hand, adds the task that applies
+    // the Mode policy as LocalSystem without a tray program.
+    simts::Properties policyTask = TaskProperties(kPolicyTaskPath);
+    EXPECT_EQ(Narrow(InstallFolder()) + "\\kelvanectl.exe apply-policy",
+              policyTask["action.1.Path"] + " " + policyTask["action.1.Arguments"]);
+    EXPECT_EQ("S-1-5-18 5 8 0", policyTask["principal.UserId"] + " " + policyTask["register.logonType"] + " " +
+                                    policyTask["trigger.1.Type"] + " " + policyTask["trigger.2.Type"]);
+    // Started as the scheduler would after a refresh, with no tray program:
+    // the enforced mode reaches the firmware, bytes 0 and 3 kept.
+    ASSERT_TRUE(WritePolicyText(L"Mode", L"off"));
+    const std::string action = "\"" + policyTask["action.1.Path"] + "\" " + policyTask["action.1.Arguments"];
+    ProgramRun applied = RunClosingSetupBox(std::wstring(action.begin(), action.end()), 30000);
+    RemovePolicyKey();
+    EXPECT_EQ(0u, applied.exitCode);
+    EXPECT_EQ("01 00 00 5A", simfw::FormatBytes(Record()));
+    SetRecord({0x01, 0x01, 0x00, 0x5A});
     EXPECT_EQ("Vorn Kelvane|Quellmark|" KV_PRODUCT_VERSION, ArpEntry());
     std::vector<std::wstring> products = InstalledProducts();
     ASSERT_EQ(1u, products.size());
@@ -256,6 +273,7 @@ TEST_F(PackageTest, InstallsOnASupportedMachineAndIsRepairedAndRemovedWhileKelva
                       .exitCode);
     EXPECT_EQ("", Machine().Get("last.wmi.commands"));
     EXPECT_TRUE(simts::TaskExists(Machine(), kTaskPath));
+    EXPECT_TRUE(simts::TaskExists(Machine(), kPolicyTaskPath));
     EXPECT_FALSE(FileExists(InstallFolder() + L"\\Kelvane.ini")) << "a repair wrote the defaults";
 
     RunningProgram kelvane(InstallFolder() + L"\\Kelvane.exe", L"");
@@ -281,14 +299,18 @@ TEST_F(PackageTest, AFailedInstallEndsWithNothingAndABoxOnlyWhenInteractive)
     };
     const char kUnsupported[] = "Vorn Kelvane: installation failed: this machine is not supported (its firmware "
                                 "reports no thermal control or accelerometer). The setup log says more: ";
+    const char kNoTask[] = "Vorn Kelvane: installation failed: the logon task or the apply-policy task could not be "
+                           "registered. The setup log says more: ";
     const Case cases[] = {
         {L"/qn DEFAULTMODE=off", {0x00, 0x01, 0x00, 0x00}, nullptr, false,
          "Install: No message box: the installation runs without a user interface.\n", kUnsupported},
         {L"/qb", {0x00, 0x01, 0x00, 0x00}, nullptr, true, "Install: Message box shown to the user.\n", kUnsupported},
         // The Control Panel item is already registered when the task fails.
         {L"/qn", {0x01, 0x01, 0x00, 0x00}, "ts.TaskFolder.RegisterTaskDefinition", false,
-         "Install: Failed adding a task to the task scheduler.\n",
-         "Vorn Kelvane: installation failed: the logon task could not be registered. The setup log says more: "},
+         "Install: Failed adding a task to the task scheduler.\n", kNoTask},
+        // The logon task is already registered when the apply-policy task fails.
+        {L"/qn", {0x01, 0x01, 0x00, 0x00}, "ts.TaskFolder.RegisterTaskDefinition:Vorn Kelvane Apply Policy", false,
+         "Install: Failed adding a task to the task scheduler.\n", kNoTask},
     };
     const std::wstring msiexecLog = ProgramFilesFolder() + L"\\..\\kelvane-msiexec.log";
     for (const Case& c : cases) {
@@ -331,7 +353,7 @@ TEST_F(PackageTest, AnUpgradeKeepsTheFirmwareOneTaskAndTheGivenDefaults)
     EXPECT_EQ("Vorn Kelvane|Quellmark|" KV_PRODUCT_VERSION, ArpEntry());
     EXPECT_EQ("01 01 00 5A", simfw::FormatBytes(Record())) << "the old product's removal switched the cooling";
     EXPECT_EQ("1", Machine().Get("last.wmi.commands")) << "only the new install's support check";
-    EXPECT_EQ(std::vector<std::string>{"Vorn Kelvane Start at Logon"}, simts::Tasks(Machine(), kProductPath, true));
+    EXPECT_EQ(kBothTasks, simts::Tasks(Machine(), kProductPath, true));
     EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kItemNamespaceKey));
     EXPECT_EQ("autostart=on\r\nmode=off\r\n", ReadFileBytes(InstallFolder() + L"\\Kelvane.ini"));
     for (const wchar_t* key : {L"Software\\Quellmark Vorn Kelvane upgrade", L"Software\\Quellmark"}) {
@@ -358,7 +380,7 @@ TEST_F(PackageTest, AFailedUpgradeKeepsTheEarlierVersion)
     EXPECT_TRUE(IsInstallFailure(upgrade.exitCode)) << upgrade.exitCode;
     EXPECT_EQ("Vorn Kelvane|Quellmark|2.1", ArpEntry());
     EXPECT_EQ("mode=off\r\n", ReadFileBytes(InstallFolder() + L"\\Kelvane.ini"));
-    EXPECT_EQ(std::vector<std::string>{"Vorn Kelvane Start at Logon"}, simts::Tasks(Machine(), kProductPath, true));
+    EXPECT_EQ(kBothTasks, simts::Tasks(Machine(), kProductPath, true));
     EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kItemNamespaceKey));
     EXPECT_EQ("01 01 00 5A", simfw::FormatBytes(Record()));
     // Without its files (see above) the product's removal cannot run the
@@ -442,7 +464,7 @@ TEST_F(PackageTest, AFailedRemovalRegistersTheProductAgain)
     held.Reset();
     EXPECT_TRUE(IsInstallFailure(removal.exitCode)) << removal.exitCode;
     EXPECT_TRUE(FileExists(InstallFolder() + L"\\Kelvane.exe"));
-    EXPECT_EQ(std::vector<std::string>{"Vorn Kelvane Start at Logon"}, simts::Tasks(Machine(), kProductPath, true));
+    EXPECT_EQ(kBothTasks, simts::Tasks(Machine(), kProductPath, true));
     EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kItemNamespaceKey));
     EXPECT_EQ("01 00 00 5A", simfw::FormatBytes(Record()));
     ResetProductFootprint(); // what Wine no longer knows as a product

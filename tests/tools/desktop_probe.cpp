@@ -4,7 +4,7 @@
 //   desktop_probe tray-icons prints how many icons the notification area shows
 //   desktop_probe accessible CLASS  prints what a screen reader reads in
 //                            Kelvane's window of that class: one line per
-//                            element, "name|role|state|default action"
+//                            element, "name|role|state|default action|description"
 #include <windows.h>
 #include <oleacc.h>
 
@@ -92,16 +92,18 @@ int PrintAccessible(const wchar_t* className)
         child.lVal = id;
         BSTR name = nullptr;
         BSTR action = nullptr;
+        BSTR description = nullptr;
         VARIANT role;
         VARIANT state;
         VariantInit(&role);
         VariantInit(&state);
         object->get_accName(child, &name);
         object->get_accDefaultAction(child, &action);
+        object->get_accDescription(child, &description);
         object->get_accRole(child, &role);
         object->get_accState(child, &state);
-        std::printf("%s|%s|%s\n", Text(name).c_str(), RoleAndState(role.lVal, state.lVal).c_str(),
-                    Text(action).c_str());
+        std::printf("%s|%s|%s|%s\n", Text(name).c_str(), RoleAndState(role.lVal, state.lVal).c_str(),
+                    Text(action).c_str(), Text(description).c_str());
     }
     if (object)
         object->Release();
