@@ -10,6 +10,7 @@
 
 #include "app_state.h"
 #include "cooling_mode.h"
+#include "event_log.h"
 #include "policy.h"
 #include "settings_file.h"
 #include "thermal_channel.h"
@@ -53,13 +54,15 @@ std::string Hex(HRESULT hr)
     return text;
 }
 
-// The firmware's mode, read now: On, Off, or -1 with the reason on stderr.
-int ReadFirmwareMode()
+// The firmware's mode, read now for the command: On, Off, or -1 with the
+// reason on stderr.
+int ReadFirmwareMode(const wchar_t* command)
 {
     ThermalControlRecord record = {};
     const HRESULT hr = GetThermalControl(record.bytes);
     if (FAILED(hr)) {
         Complain("the firmware did not answer (" + Hex(hr) + "); see Kelvane.log.");
+        ReportKelvaneEvent(KV_EVENT_CTL_FIRMWARE, command, StatusText(hr).text);
         return -1;
     }
     const int mode = ModeOfRecord(record);
@@ -75,7 +78,7 @@ HWND FindTrayProgram()
 
 int Get()
 {
-    const int mode = ReadFirmwareMode();
+    const int mode = ReadFirmwareMode(L"get");
     if (mode == -1)
         return ExitFirmware;
     Print(mode == On ? "on\n" : "off\n");
@@ -85,9 +88,11 @@ int Get()
 int Set(KelvaneMode mode)
 {
     const KelvanePolicy policy = ReadKelvanePolicy();
+    const wchar_t* const requested = mode == On ? L"on" : L"off";
     if (policy.modeSet) {
         Complain("refused: the cooling mode is set by the policy \"Mode\" (HKLM\\SOFTWARE\\Policies\\Quellmark\\Vorn "
                  "Kelvane); nothing was changed.");
+        ReportKelvaneEvent(KV_EVENT_CTL_REFUSED, requested, policy.mode == On ? L"On" : L"Off");
         return ExitPolicy;
     }
 
@@ -99,6 +104,8 @@ int Set(KelvaneMode mode)
     int code = ExitOk;
     if (!SetKelvaneMode(mode)) {
         Complain("the firmware did not take the mode; see Kelvane.log.");
+        ReportKelvaneEvent(KV_EVENT_CTL_FIRMWARE, mode == On ? L"set on" : L"set off",
+                           StatusText(thermalState.lastFailure).text);
         code = ExitFirmware;
     } else if (!SetProfileFrom(ReadStartupChoice(true), mode)) {
         Complain("the firmware took the mode, but Kelvane.ini could not be written; see Kelvane.log.");
@@ -115,7 +122,7 @@ int Set(KelvaneMode mode)
 
 int Status(bool json)
 {
-    const int mode = ReadFirmwareMode();
+    const int mode = ReadFirmwareMode(L"status");
     if (mode == -1)
         return ExitFirmware;
     const KelvanePolicy policy = ReadKelvanePolicy();
