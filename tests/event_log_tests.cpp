@@ -12,6 +12,7 @@
 #include "app_state.h"
 #include "cooling_mode.h"
 #include "event_log.h"
+#include "event_recorder.h"
 #include "footprint.h"
 #include "import_hook.h"
 #include "policy.h"
@@ -31,58 +32,6 @@ std::string Narrow(const wchar_t* text)
     return bytes;
 }
 
-const char* LevelName(WORD type)
-{
-    switch (type) {
-    case EVENTLOG_ERROR_TYPE:
-        return "Error";
-    case EVENTLOG_WARNING_TYPE:
-        return "Warning";
-    case EVENTLOG_INFORMATION_TYPE:
-        return "Information";
-    default:
-        return "none";
-    }
-}
-
-// Every call the writer makes, as "<id> <level> <strings...>".
-Lines written;
-int sourcesOpen = 0;
-bool registerFails = false;
-HANDLE const kFakeSource = reinterpret_cast<HANDLE>(0x4B56);
-
-HANDLE WINAPI RecordRegister(LPCWSTR server, LPCWSTR source)
-{
-    if (registerFails || server || lstrcmpW(source, L"Vorn Kelvane") != 0)
-        return nullptr;
-    ++sourcesOpen;
-    return kFakeSource;
-}
-
-BOOL WINAPI RecordReport(HANDLE source, WORD type, WORD category, DWORD id, PSID user, WORD count, DWORD dataSize,
-                         LPCWSTR* strings, LPVOID data)
-{
-    std::string line = std::to_string(id) + " " + LevelName(type);
-    for (WORD i = 0; i < count; ++i)
-        line += " [" + Narrow(strings[i]) + "]";
-    // The documented limits: a registered handle, category 0, the user named,
-    // no raw data, each string at most 31,839 characters.
-    if (source != kFakeSource || category != 0 || !user || !IsValidSid(user) || dataSize || data)
-        line += " (bad arguments)";
-    for (WORD i = 0; i < count; ++i)
-        if (lstrlenW(strings[i]) > 31839)
-            line += " (string too long)";
-    written.push_back(line);
-    return TRUE;
-}
-
-BOOL WINAPI RecordDeregister(HANDLE source)
-{
-    if (source == kFakeSource)
-        --sourcesOpen;
-    return TRUE;
-}
-
 CallPlan fputsPlan;
 ImportHook* fputsHook;
 
@@ -98,19 +47,15 @@ protected:
     void SetUp() override
     {
         TrayTest::SetUp();
-        written.clear();
-        sourcesOpen = 0;
-        registerFails = false;
+        ASSERT_TRUE(events.Installed());
     }
     void TearDown() override
     {
-        EXPECT_EQ(0, sourcesOpen) << "every source handle closed";
+        EXPECT_EQ(0, events.OpenSources()) << "every source handle closed";
         TrayTest::TearDown();
     }
 
-    ImportHook registerHook{"advapi32.dll", "RegisterEventSourceW", reinterpret_cast<void*>(&RecordRegister)};
-    ImportHook reportHook{"advapi32.dll", "ReportEventW", reinterpret_cast<void*>(&RecordReport)};
-    ImportHook deregisterHook{"advapi32.dll", "DeregisterEventSource", reinterpret_cast<void*>(&RecordDeregister)};
+    EventRecorder events;
 };
 
 struct Message {
@@ -173,7 +118,7 @@ TEST(EventMessageTable, MatchesTheDeploymentGuide)
     for (const Message& message : kMessages) {
         SCOPED_TRACE(message.id);
         EXPECT_EQ(std::string(message.text) + "\r\n", FormatFromTable(message.id, message.inserts));
-        EXPECT_STREQ(message.level, LevelName(EventLevelOf(message.id)));
+        EXPECT_STREQ(message.level, EventLevelName(EventLevelOf(message.id)));
         const std::string row = "| " + std::to_string(message.id) + " | " + message.level + " |";
         EXPECT_NE(std::string::npos, guide.str().find(row)) << "no row \"" << row << "\" in the guide";
     }
@@ -187,13 +132,12 @@ TEST(EventMessageTable, MatchesTheDeploymentGuide)
 
 TEST_F(EventLogTest, TheWriterOpensWritesAndClosesTheSource)
 {
-    ASSERT_TRUE(registerHook.Installed() && reportHook.Installed() && deregisterHook.Installed());
     ReportKelvaneEvent(KV_EVENT_REMOVED, L"switched off");
     ReportKelvaneEvent(999, L"not in the table");
-    registerFails = true;
+    events.FailRegistration();
     ReportKelvaneEvent(KV_EVENT_INSTALLED);
 
-    EXPECT_EQ(Lines{"1001 Information [switched off]"}, written);
+    EXPECT_EQ(Lines{"1001 Information [switched off]"}, events.Events());
 }
 
 // Each outcome of the tray program's code, run in this process, and the
@@ -255,8 +199,8 @@ TEST_F(EventLogTest, TrayOutcomesWriteTheirEventsOnce)
         SCOPED_TRACE(c.name);
         ResetProductFootprint();
         thermalState = {};
-        written.clear();
+        events.Clear();
         c.run();
-        EXPECT_EQ(c.events, written);
+        EXPECT_EQ(c.events, events.Events());
     }
 }
