@@ -10,6 +10,7 @@
 
 #include "bios_wmi.h"
 #include "control_panel.h"
+#include "event_log.h"
 #include "logon_task.h"
 #include "setup_log.h"
 
@@ -121,6 +122,26 @@ void TellUnsupportedUser(const wchar_t* arguments)
                              sizeof(kText) - sizeof(wchar_t));
         return;
     }
+}
+
+// The firmware's answer goes with the event: a status and the record's
+// four bytes, for the vendor's support.
+void ReportUnsupportedMachine(HRESULT read, const uint8_t (&record)[4])
+{
+    wchar_t bytes[16];
+    wsprintfW(bytes, L"%02X %02X %02X %02X", record[0], record[1], record[2], record[3]);
+    ReportKelvaneEvent(KV_EVENT_UNSUPPORTED, StatusText(read).text, bytes);
+}
+
+void ReportRemoval(HRESULT written)
+{
+    if (SUCCEEDED(written)) {
+        ReportKelvaneEvent(KV_EVENT_REMOVED, L"switched off");
+        return;
+    }
+    wchar_t outcome[96];
+    wsprintfW(outcome, L"left as it was, the firmware did not answer (%s)", StatusText(written).text);
+    ReportKelvaneEvent(KV_EVENT_REMOVED, outcome);
 }
 
 } // namespace
@@ -273,24 +294,28 @@ int RunInstallSequence(const wchar_t* arguments)
     BiosWmiConnection connection = {};
 
     HRESULT init = CoInitialize(nullptr);
-    ExecuteBiosCommand(connection, kBiosCommandRead, input, output);
+    const HRESULT read = ExecuteBiosCommand(connection, kBiosCommandRead, input, output);
     // The task step initialises COM afresh, multithreaded.
     if (SUCCEEDED(init))
         CoUninitialize();
 
     int exitCode = kExitSuccess;
     if (output[0] & kSupportedFlag) {
-        SetRegKeyForControlPanel();
+        if (!SetRegKeyForControlPanel())
+            ReportKelvaneEvent(KV_EVENT_CONTROL_PANEL_FAILED);
         if (AddTaskScheduler() == 0 && (!WantsPolicyTask(arguments) || AddPolicyTask() == 0)) {
             WriteSetupLogCopy("Install: Custom Setup completed successfully.\n");
+            ReportKelvaneEvent(KV_EVENT_INSTALLED);
         } else {
             // The Control Panel item stays registered.
             WriteBothSetupLogs("Install: Failed adding a task to the task scheduler.\n");
+            ReportKelvaneEvent(KV_EVENT_TASK_FAILED);
             exitCode = kExitInstallFailure;
         }
     } else {
         WriteBothSetupLogs("Install: This system does not support Kelvane (does not support accelerometer "
                            "or thermal control or both).\n");
+        ReportUnsupportedMachine(read, output);
         TellUnsupportedUser(arguments);
         exitCode = kExitInstallFailure;
     }
@@ -327,12 +352,13 @@ int RunUninstallSequence(const wchar_t* arguments)
     HRESULT read = ExecuteBiosCommand(connection, kBiosCommandRead, input, output);
     // Without the firmware's own bytes 0 and 3 a write would replace them
     // with zeros: only a successful read is written back.
+    HRESULT written = read;
     if (SUCCEEDED(read)) {
         std::memcpy(input, output, sizeof(input));
         input[1] = 0;
         input[2] = 0;
         std::memset(output, 0, sizeof(output));
-        ExecuteBiosCommand(connection, kBiosCommandWrite, input, output);
+        written = ExecuteBiosCommand(connection, kBiosCommandWrite, input, output);
     }
     if (SUCCEEDED(init))
         CoUninitialize();
@@ -340,6 +366,7 @@ int RunUninstallSequence(const wchar_t* arguments)
     RemoveControlPanelRegistration();
     DeleteTaskScheduler();
     ReleaseBiosWmiConnection(connection);
+    ReportRemoval(written);
     return kExitSuccess;
 }
 

@@ -72,6 +72,12 @@ msibuild "$output" \
         VALUES ('$upgrade_code', '0.0.0', '$version', 257, 'WIX_UPGRADE_DETECTED')" \
     "${file_queries[@]}" \
     -q "UPDATE \`Property\` SET \`Value\` = '$secure;DEFAULTMODE;SHOWICON' WHERE \`Property\` = 'SecureCustomProperties'"
+# The event source's key itself: name "*" and no value create it with the
+# component and delete it, with whatever is left in it, on removal (wixl
+# has no RegistryKey Action).
+msibuild "$output" \
+    -q "INSERT INTO \`Registry\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Component_\`)
+        VALUES ('EventSourceKey', 2, 'SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Vorn Kelvane', '*', 'EventSource')"
 
 # Last, since every change to the database above rewrites the summary.
 python3 "$here/msi_summary.py" "$output" "$SOURCE_DATE_EPOCH" "$upgrade_code"

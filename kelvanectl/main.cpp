@@ -10,6 +10,7 @@
 
 #include "app_state.h"
 #include "cooling_mode.h"
+#include "event_log.h"
 #include "kv_version.h"
 #include "local_system.h"
 #include "policy.h"
@@ -62,14 +63,15 @@ std::string Hex(HRESULT hr)
     return text;
 }
 
-// The firmware's mode, read now: On, Off, kNoAnswer or kNoValidMode with
-// the reason on stderr.
-int ReadFirmwareMode()
+// The firmware's mode, read now for the command: On, Off, kNoAnswer or
+// kNoValidMode with the reason on stderr.
+int ReadFirmwareMode(const wchar_t* command)
 {
     ThermalControlRecord record = {};
     const HRESULT hr = GetThermalControl(record.bytes);
     if (FAILED(hr)) {
         Complain("the firmware did not answer (" + Hex(hr) + "); see Kelvane.log.");
+        ReportKelvaneEvent(KV_EVENT_CTL_FIRMWARE, command, StatusText(hr).text);
         return kNoAnswer;
     }
     const int mode = ModeOfRecord(record);
@@ -99,7 +101,7 @@ void TellTrayProgram()
 
 int Get()
 {
-    const int mode = ReadFirmwareMode();
+    const int mode = ReadFirmwareMode(L"get");
     if (mode < 0)
         return ExitCodeOfRead(mode);
     Print(mode == On ? "on\n" : "off\n");
@@ -109,7 +111,7 @@ int Get()
 // The enforced mode into the firmware, written only when it holds another
 // (or none valid). The user's Kelvane.ini is left alone, as the tray program
 // leaves it under a policy.
-int ApplyEnforcedMode(KelvaneMode mode)
+int ApplyEnforcedMode(KelvaneMode mode, const wchar_t* command)
 {
     ScopedKernelHandle mutex(CreateMutexW(nullptr, FALSE, kSetMutexName));
     const bool held = mutex && WaitForSingleObject(mutex.Get(), 10000) != WAIT_TIMEOUT;
@@ -118,9 +120,11 @@ int ApplyEnforcedMode(KelvaneMode mode)
     const HRESULT read = GetThermalControl(record.bytes);
     if (FAILED(read)) {
         Complain("the firmware did not answer (" + Hex(read) + "); see Kelvane.log.");
+        ReportKelvaneEvent(KV_EVENT_CTL_FIRMWARE, command, StatusText(read).text);
         code = ExitFirmware;
     } else if (ModeOfRecord(record) != mode && !SetKelvaneMode(mode)) {
         Complain("the firmware did not take the mode; see Kelvane.log.");
+        ReportKelvaneEvent(KV_EVENT_CTL_FIRMWARE, command, StatusText(thermalState.lastFailure).text);
         code = ExitFirmware;
     }
     if (held)
@@ -136,7 +140,7 @@ int ApplyPolicy()
     const KelvanePolicy policy = ReadKelvanePolicy();
     if (!policy.modeSet)
         return ExitOk;
-    const int code = ApplyEnforcedMode(policy.mode);
+    const int code = ApplyEnforcedMode(policy.mode, L"apply-policy");
     if (code == ExitOk)
         Print(policy.mode == On ? "on\n" : "off\n");
     return code;
@@ -145,11 +149,14 @@ int ApplyPolicy()
 int Set(KelvaneMode mode)
 {
     const KelvanePolicy policy = ReadKelvanePolicy();
+    const wchar_t* const requested = mode == On ? L"on" : L"off";
+    const wchar_t* const command = mode == On ? L"set on" : L"set off";
     if (policy.modeSet && policy.mode == mode)
-        return ApplyEnforcedMode(mode);
+        return ApplyEnforcedMode(mode, command);
     if (policy.modeSet) {
         Complain("refused: the cooling mode is set by the policy \"Mode\" (HKLM\\SOFTWARE\\Policies\\Quellmark\\Vorn "
                  "Kelvane); nothing was changed.");
+        ReportKelvaneEvent(KV_EVENT_CTL_REFUSED, requested, policy.mode == On ? L"On" : L"Off");
         return ExitPolicy;
     }
 
@@ -162,6 +169,7 @@ int Set(KelvaneMode mode)
     int code = ExitOk;
     if (!SetKelvaneMode(mode)) {
         Complain("the firmware did not take the mode; see Kelvane.log.");
+        ReportKelvaneEvent(KV_EVENT_CTL_FIRMWARE, command, StatusText(thermalState.lastFailure).text);
         code = ExitFirmware;
     } else if (!RunsAsLocalSystem() && !SetProfileFrom(ReadStartupChoice(true), mode)) {
         Complain("the firmware took the mode, but Kelvane.ini could not be written; see Kelvane.log.");
@@ -175,7 +183,7 @@ int Set(KelvaneMode mode)
 
 int Status(bool json)
 {
-    const int mode = ReadFirmwareMode();
+    const int mode = ReadFirmwareMode(L"status");
     if (mode < 0)
         return ExitCodeOfRead(mode);
     const KelvanePolicy policy = ReadKelvanePolicy();

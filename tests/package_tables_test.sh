@@ -70,6 +70,20 @@ expect_row Property "REBOOT${tab}ReallySuppress"
 upgrade_code=$(table Property | sed -n 's/^UpgradeCode\t//p')
 expect_row Upgrade "${upgrade_code}${tab}0.0.0${tab}$(table Property | sed -n 's/^ProductVersion\t//p')${tab}${tab}257${tab}${tab}WIX_UPGRADE_DETECTED"
 expect_row Property "SecureCustomProperties${tab}WIX_UPGRADE_DETECTED;WIX_DOWNGRADE_DETECTED;DEFAULTMODE;SHOWICON"
+# The event source: a name without "\\" under the Application log, created
+# with its own component and deleted whole on removal ("*" without a value);
+# EventMessageFile is REG_SZ (no "#" prefix) naming the installed Kelvane.exe,
+# TypesSupported REG_DWORD (#) error, warning and information (1 + 2 + 4).
+source_key='SYSTEM\CurrentControlSet\Services\EventLog\Application\Vorn Kelvane'
+expect_row Registry "EventSourceKey${tab}2${tab}${source_key}${tab}*${tab}${tab}EventSource"
+expect_row Registry "EventMessageFile${tab}2${tab}${source_key}${tab}EventMessageFile${tab}[INSTALLFOLDER]Kelvane.exe${tab}EventSource"
+expect_row Registry "EventTypesSupported${tab}2${tab}${source_key}${tab}TypesSupported${tab}#7${tab}EventSource"
+if i686-w64-mingw32-windres -i "$(dirname "$msi")/bin/Kelvane.exe" -O rc 2>/dev/null | grep -q MESSAGETABLE; then
+    echo "ok   Kelvane.exe holds a message table"
+else
+    echo "FAIL Kelvane.exe holds no message table"
+    failed=$((failed + 1))
+fi
 expect_order CostFinalize PrepareDefaultProfile PrepareRegistration EndRunningKelvane InstallValidate \
     InstallInitialize RestoreRegistration UnregisterKelvane RemoveDefaultProfile RemoveFiles \
     RestoreReplacedRegistration InstallFiles UnregisterFailedInstall RegisterKelvane UndoDefaultProfile \

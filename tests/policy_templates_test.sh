@@ -55,4 +55,36 @@ check "ShowIcon enabled" "$(number kShowIconAlways)" "$(xpath "$admx" "string($p
 check "ShowIcon disabled" "$(number kShowIconNever)" "$(xpath "$admx" "string($policy[@name='ShowIcon']/*[local-name()='disabledValue']/*/@value)")"
 check "supportedOn text" "At least Windows 7" "$(xpath "$adml" "string(//*[local-name()='string'][@id='SUPPORTED_Windows7'])")"
 
+# Every UI language of the program (a string table in Kelvane/resources/strings)
+# has its ADML in the folder Windows names the language: valid against the
+# schema's part that ADML files use, the same string ids and presentations
+# as en-US, and the program's own words for On, Off and "Set by your
+# organization".
+here=$(cd "$(dirname "$0")" && pwd)
+declare -A folder_of=([en_us]=en-US [ar]=ar-SA [bg]=bg-BG [cs]=cs-CZ [da]=da-DK [de]=de-DE [el]=el-GR [es]=es-ES
+    [et]=et-EE [fi]=fi-FI [fr]=fr-FR [he]=he-IL [hr]=hr-HR [hu]=hu-HU [it]=it-IT [ja]=ja-JP [ko]=ko-KR [lt]=lt-LT
+    [lv]=lv-LV [nl]=nl-NL [no]=nb-NO [pl]=pl-PL [pt_br]=pt-BR [pt_pt]=pt-PT [ro]=ro-RO [ru]=ru-RU [sk]=sk-SK
+    [sl]=sl-SI [sr_latn]=sr-Latn-RS [sv]=sv-SE [th]=th-TH [tr]=tr-TR [zh_hans]=zh-CN [zh_tw]=zh-TW)
+ids() { xpath "$1" "//*[local-name()='string']/@id" | tr ' ' '\n' | sort | tr '\n' ' '; }
+# The presentations' elements and attributes, without their texts.
+presentations() { xpath "$1" "//*[local-name()='presentationTable']" | sed 's/>[^<]*</></g' | tr -s ' \n' ' '; }
+rc_text() { sed -n "s/^ *$2 *\"\(.*\)\"\$/\1/p" "$1"; }
+adml_text() { xpath "$1" "string(//*[local-name()='string'][@id='$2'])"; }
+
+tables=$(ls "$here/../Kelvane/resources/strings"/*.rc)
+check "language folders" "$(for t in $tables; do echo "${folder_of[$(basename "$t" .rc)]:-?}"; done | sort | tr '\n' ' ')" \
+    "$(find "$dir" -mindepth 1 -maxdepth 1 -type d -printf '%f\n' | sort | tr '\n' ' ')"
+for table in $tables; do
+    folder=${folder_of[$(basename "$table" .rc)]:-}
+    file=$dir/$folder/Kelvane.adml
+    check "$folder schema" "" "$(xmllint --noout --schema "$here/policy_resources.xsd" "$file" 2>&1 | grep -v ' validates$')"
+    check "$folder string ids" "$(ids "$adml")" "$(ids "$file")"
+    check "$folder presentations" "$(presentations "$adml")" "$(presentations "$file")"
+    check "$folder On" "$(rc_text "$table" IDS_MODE_ON)" "$(adml_text "$file" Mode_On)"
+    check "$folder Off" "$(rc_text "$table" IDS_MODE_OFF)" "$(adml_text "$file" Mode_Off)"
+    organization=$(rc_text "$table" IDS_SET_BY_ORGANIZATION)
+    check "$folder Mode explanation quotes" "$organization" \
+        "$(adml_text "$file" Mode_Explain | grep -oF "$organization" | head -n 1)"
+done
+
 [ "$failures" -eq 0 ]

@@ -182,6 +182,21 @@ TEST_F(TrayProgramTest, StartedAtLogonWithAutostartOffOnlyAppliesTheMode)
     EXPECT_EQ(Lines{}, ReadLogMessages());
 }
 
+// A Mode policy that is neither "on" nor "off" leaves the user's own mode in
+// force; the log names it (and the trace test sees its event, 1102).
+TEST_F(TrayProgramTest, AnInvalidPolicyValueCountsAsNotSet)
+{
+    SetRecord({0x01, 0x01, 0x00, 0x00});
+    WriteSettingsFile("autostart=off\nmode=off\n");
+    ASSERT_TRUE(WritePolicyText(L"Mode", L"auto"));
+
+    RunningProgram program(KelvaneExe(), L"/byrunkey");
+
+    EXPECT_EQ(0, program.WaitForExit(20000));
+    EXPECT_EQ("01 00 00 00", simfw::FormatBytes(Record()));
+    EXPECT_EQ(Lines{"ReadKelvanePolicy(): Policy value Mode is not valid and counts as not set.\n"}, ReadLogMessages());
+}
+
 TEST_F(TrayProgramTest, NoAccelerometerEndsWithItsLine)
 {
     SetRecord({0x00, 0x01, 0x00, 0x00});

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "diagnostic_log.h"
+#include "event_log.h"
 #include "scoped_win32.h"
 
 namespace {
@@ -46,10 +47,16 @@ int32_t ReadShowIconValue(HKEY key)
     return value == kShowIconAlways ? 1 : 0;
 }
 
-void Take(int32_t value, const char* name, bool& set, int32_t& field)
+// The policies are read again at every change under SOFTWARE\Policies: a
+// value that stays invalid gets one event, not one per read.
+void Take(int32_t value, const char* name, const wchar_t* wideName, bool& reported, bool& set, int32_t& field)
 {
-    if (value == -2)
+    if (value == -2) {
         WriteLogFormat(kIgnoredLine, name);
+        if (!reported)
+            ReportKelvaneEvent(KV_EVENT_POLICY_INVALID, wideName);
+    }
+    reported = value == -2;
     set = value >= 0;
     field = set ? value : 0;
 }
@@ -58,14 +65,19 @@ void Take(int32_t value, const char* name, bool& set, int32_t& field)
 
 KelvanePolicy ReadKelvanePolicy()
 {
+    static bool modeReported = false;
+    static bool showIconReported = false;
     KelvanePolicy policy = {};
     HKEY opened = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPolicyKeyPath, 0, KEY_QUERY_VALUE | kPolicyView, &opened) !=
-        ERROR_SUCCESS)
+        ERROR_SUCCESS) {
+        modeReported = showIconReported = false;
         return policy;
+    }
     ScopedRegistryKey key(opened);
-    Take(ReadModeValue(key.Get()), "Mode", policy.modeSet, policy.mode);
-    Take(ReadShowIconValue(key.Get()), "ShowIcon", policy.showIconSet, policy.showIcon);
+    Take(ReadModeValue(key.Get()), "Mode", kModePolicyName, modeReported, policy.modeSet, policy.mode);
+    Take(ReadShowIconValue(key.Get()), "ShowIcon", kShowIconPolicyName, showIconReported, policy.showIconSet,
+         policy.showIcon);
     return policy;
 }
 

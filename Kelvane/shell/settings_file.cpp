@@ -9,6 +9,7 @@
 #include "app_state.h"
 #include "cooling_mode.h"
 #include "diagnostic_log.h"
+#include "event_log.h"
 #include "log_line.h"
 #include "scoped_win32.h"
 
@@ -23,6 +24,17 @@ bool GetDefaultProfilePath(wchar_t (&path)[MAX_PATH])
     if (!AppendPathPiece(path, L"Vorn Kelvane") || !PathIsPresent(path))
         return false;
     return AppendPathPiece(path, L"Kelvane.ini");
+}
+
+// One event until a write succeeds again: a panel switch on a full disk
+// must not add one each time.
+bool settingsFailureReported = false;
+
+void FinishSettingsWrite(bool written, const wchar_t* path)
+{
+    if (!written && !settingsFailureReported)
+        ReportKelvaneEvent(KV_EVENT_SETTINGS_UNWRITABLE, path[0] ? path : L"Kelvane.ini");
+    settingsFailureReported = !written;
 }
 
 } // namespace
@@ -74,12 +86,15 @@ int SetProfile()
     return SetProfileFrom(app.showAtStartup, GetKelvaneMode());
 }
 
-int SetProfileFrom(int showAtStartup, int mode)
+namespace {
+
+// SetProfileFrom's steps: 0 when the file could not be opened or replaced;
+// a line that could not be written clears written.
+int WriteProfileFile(int showAtStartup, int mode, wchar_t (&path)[MAX_PATH], bool& written)
 {
     const char kOpenFailed[] = "SetProfile(): Could not open Kelvane.ini with write access. Write access error.\n";
     EnsureDataFolder();
 
-    wchar_t path[MAX_PATH];
     wchar_t temporary[MAX_PATH];
     if (!GetDataFilePath(path, L"Kelvane.ini") || !GetDataFilePath(temporary, L"Kelvane.ini.new")) {
         WriteLog(kOpenFailed);
@@ -94,7 +109,6 @@ int SetProfileFrom(int showAtStartup, int mode)
         return 0;
     }
 
-    bool written = true;
     char line[100];
     std::snprintf(line, sizeof(line), "%s\n", showAtStartup ? "autostart=on" : "autostart=off");
     if (fputs(line, file.Get()) < 0) {
@@ -120,4 +134,15 @@ int SetProfileFrom(int showAtStartup, int mode)
         return 0;
     }
     return 1;
+}
+
+} // namespace
+
+int SetProfileFrom(int showAtStartup, int mode)
+{
+    wchar_t path[MAX_PATH] = L"";
+    bool written = true;
+    const int opened = WriteProfileFile(showAtStartup, mode, path, written);
+    FinishSettingsWrite(opened && written, path);
+    return opened;
 }

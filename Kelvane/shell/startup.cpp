@@ -6,6 +6,7 @@
 #include "controller_window.h"
 #include "cooling_mode.h"
 #include "diagnostic_log.h"
+#include "event_log.h"
 #include "mode_panel.h"
 #include "policy.h"
 #include "about_window.h"
@@ -28,7 +29,10 @@ bool InitThermalControlWithRetries()
     const RetryLog log = {"WM_CREATE: InitThermalControl() failed.\n", true,
                           "WM_CREATE: InitThermalControl() succeeded after %d time(s) of retry\n",
                           "This system does not support Vorn Kelvane.\n"};
-    return RetryWithPauses(log, [] { return InitThermalControl() != -1; });
+    if (RetryWithPauses(log, [] { return InitThermalControl() != -1; }))
+        return true;
+    ReportKelvaneEvent(KV_EVENT_FIRMWARE_SILENT, StatusText(thermalState.lastFailure).text);
+    return false;
 }
 
 // The administrator's mode goes into the firmware; the user's file keeps
@@ -36,8 +40,9 @@ bool InitThermalControlWithRetries()
 void ApplyEnforcedMode(ProfileFallback fallback)
 {
     app.showAtStartup = ReadStartupChoice(fallback == InstallDefaults);
-    if (GetKelvaneMode() != app.policy.mode)
-        SetKelvaneMode(app.policy.mode);
+    // Only a change is worth an event: the policy is applied at every start.
+    if (GetKelvaneMode() != app.policy.mode && SetKelvaneMode(app.policy.mode))
+        ReportKelvaneEvent(KV_EVENT_POLICY_APPLIED, app.policy.mode == On ? L"On" : L"Off");
 }
 
 // Waits for messages and for a change of the policies alike: an idle

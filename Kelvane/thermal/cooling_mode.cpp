@@ -22,8 +22,11 @@ void SetModeBytes(ThermalControlRecord& record, KelvaneMode mode)
 int InitThermalControl()
 {
     ThermalControlRecord& record = thermalState.record;
-    if (FAILED(GetThermalControl(record.bytes)))
+    const HRESULT read = GetThermalControl(record.bytes);
+    if (FAILED(read)) {
+        thermalState.lastFailure = read;
         return -1;
+    }
 
     thermalState.accelerometerSupported = (record.bytes[0] & kAccelerometerFlag) ? 1 : 0;
 
@@ -68,6 +71,7 @@ int SetKelvaneMode(KelvaneMode mode)
     HRESULT hr = SetThermalControl(thermalState.record.bytes);
     if (FAILED(hr)) {
         WriteLogFormat(kWriteFailedLine, hr);
+        thermalState.lastFailure = hr;
         return 0;
     }
     thermalState.mode = mode;

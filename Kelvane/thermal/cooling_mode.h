@@ -20,6 +20,9 @@ struct ThermalState {
     ThermalControlRecord record;
     KelvaneMode mode;
     int32_t accelerometerSupported;
+    // The status of the last failed exchange with the firmware (an HRESULT),
+    // for the event written when the program gives up.
+    int32_t lastFailure;
 };
 
 // The one instance; zero at start (mode Off, no accelerometer).

@@ -6,9 +6,11 @@
 #include <wbemcli.h>
 #include <wtsapi32.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "event_recorder.h"
 #include "import_hook.h"
 #include "install_action.h"
 #include "install_fixture.h"
@@ -366,6 +368,59 @@ TEST_F(InstallSequenceTest, AFailedTaskFailsTheInstallAndKeepsTheControlPanelIte
     EXPECT_TRUE(NothingRegistered());
     EXPECT_EQ("01 01 00 5A", simfw::FormatBytes(Record()));
     EXPECT_EQ(0, Machine().Has("last.wmi.write.bytes")) << "the firmware was written";
+}
+
+LSTATUS WINAPI RefuseKeyCreation(HKEY, LPCWSTR, DWORD, LPWSTR, DWORD, REGSAM, const SECURITY_ATTRIBUTES*, PHKEY,
+                                  LPDWORD)
+{
+    return ERROR_ACCESS_DENIED;
+}
+
+// The event each outcome leaves for the administrator, with the firmware's
+// answer where it decides; a rollback writes none.
+TEST_F(InstallSequenceTest, EachOutcomeWritesItsEvent)
+{
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> record;
+        const char* point;
+        long status;
+        bool registryRefused;
+        const wchar_t* commandLine;
+        int exitCode;
+        std::vector<std::string> events;
+    };
+    const Case cases[] = {
+        {"installed", {1, 1, 0, 0}, nullptr, 0, false, L"x -install", 0, {"1000 Information"}},
+        {"unsupported", {0, 1, 0, 0}, nullptr, 0, false, L"x -install", 1603, {"1002 Error [0x00000000] [00 01 00 00]"}},
+        {"firmware unreachable", {1, 1, 0, 0}, "wmi.connect", static_cast<long>(WBEM_E_FAILED), false, L"x -install", 1603,
+         {"1002 Error [0x80041001] [00 00 00 00]"}},
+        {"task refused", {1, 1, 0, 0}, "ts.TaskFolder.RegisterTaskDefinition", E_ACCESSDENIED, false, L"x -install",
+         1603, {"1003 Error"}},
+        {"control panel refused", {1, 1, 0, 0}, nullptr, 0, true, L"x -install", 0,
+         {"1004 Warning", "1000 Information"}},
+        {"removed", {1, 1, 0, 0}, nullptr, 0, false, L"x -uninstall", 0, {"1001 Information [switched off]"}},
+        {"removed, firmware silent", {1, 1, 0, 0}, "wmi.connect", static_cast<long>(WBEM_E_FAILED), false, L"x -uninstall", 0,
+         {"1001 Information [left as it was, the firmware did not answer (0x80041001)]"}},
+        {"rolled back", {1, 1, 0, 0}, nullptr, 0, false, L"x -uninstall rollback", 0, {}},
+    };
+    EventRecorder events;
+    ASSERT_TRUE(events.Installed());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetRecord(c.record);
+        if (c.point)
+            Inject(c.point, c.status, 1);
+        events.Clear();
+        {
+            std::optional<ImportHook> refused;
+            if (c.registryRefused)
+                refused.emplace("advapi32.dll", "RegCreateKeyExW", reinterpret_cast<const void*>(&RefuseKeyCreation));
+            EXPECT_EQ(c.exitCode, RunInstallAction(c.commandLine));
+        }
+        EXPECT_EQ(c.events, events.Events());
+    }
+    EXPECT_EQ(0, events.OpenSources());
 }
 
 TEST_F(InstallSequenceTest, UninstallClearsTheModeBytesAndRemovesEverything)

@@ -225,6 +225,31 @@ protected:
 
 } // namespace
 
+namespace {
+
+const wchar_t kEventSourceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Vorn Kelvane";
+
+// The text of a message as Event Viewer takes it from a message file.
+std::string EventViewerText(const std::wstring& file, DWORD id)
+{
+    HMODULE module = LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    wchar_t* text = nullptr;
+    if (!module || !FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                       FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                                   module, id, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                                   reinterpret_cast<LPWSTR>(&text), 0, nullptr)) {
+        if (module)
+            FreeLibrary(module);
+        return "(no message " + std::to_string(id) + ", error " + std::to_string(GetLastError()) + ")";
+    }
+    const std::string result = Narrow(text);
+    LocalFree(text);
+    FreeLibrary(module);
+    return result;
+}
+
+} // namespace
+
 TEST_F(PackageTest, InstallsOnASupportedMachineAndIsRepairedAndRemovedWhileKelvaneRuns)
 {
     SetRecord({0x01, 0x01, 0x00, 0x5A});
@@ -265,6 +290,12 @@ TEST_F(PackageTest, InstallsOnASupportedMachineAndIsRepairedAndRemovedWhileKelva
     std::string icon = ProductInfo(products[0], INSTALLPROPERTY_PRODUCTICON);
     EXPECT_EQ(ReadFileBytes(WindowsPathOf(KV_PRODUCT_ICON)), ReadFileBytes(std::wstring(icon.begin(), icon.end())))
         << "the Add/Remove Programs icon " << icon << " is not icon group 101's";
+    // Event Viewer's sentence comes from the message file the source names.
+    const RegistryValue messageFile = ReadRegistryValue(HKEY_LOCAL_MACHINE, kEventSourceKey, L"EventMessageFile");
+    EXPECT_EQ(program, Narrow(messageFile.Text()));
+    EXPECT_EQ((std::vector<BYTE>{7, 0, 0, 0}), ReadRegistryValue(HKEY_LOCAL_MACHINE, kEventSourceKey, L"TypesSupported").bytes);
+    EXPECT_EQ("Vorn Kelvane was installed. Its logon task and Control Panel item are registered.\r\n",
+              EventViewerText(messageFile.Text(), 1000));
 
     // A repair runs neither action again (both would ask the firmware), nor
     // takes new defaults: anybody may start one.
@@ -284,6 +315,7 @@ TEST_F(PackageTest, InstallsOnASupportedMachineAndIsRepairedAndRemovedWhileKelva
     EXPECT_EQ(0u, removal.exitCode) << "3010 would mean files left for a reboot";
     EXPECT_EQ(0, kelvane.WaitForExit(5000)) << "Kelvane.exe was not ended by its own Hide";
     EXPECT_TRUE(NothingOfTheProduct());
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kEventSourceKey)) << "the event source stayed";
     EXPECT_EQ("01 00 00 5A", simfw::FormatBytes(Record())) << "mode bytes 0 0, bytes 0 and 3 kept";
 }
 
