@@ -8,6 +8,7 @@
 
 #include "bios_wmi.h"
 #include "control_panel.h"
+#include "firmware_lock.h"
 #include "logon_task.h"
 #include "setup_log.h"
 
@@ -250,6 +251,8 @@ int RunUninstallSequence(const wchar_t* arguments)
     BiosWmiConnection connection = {};
 
     HRESULT init = CoInitialize(nullptr);
+    // Every session's tray program may be switching the mode right now.
+    FirmwareLock lock(WriteBothSetupLogs);
     HRESULT read = ExecuteBiosCommand(connection, kBiosCommandRead, input, output);
     // Without the firmware's own bytes 0 and 3 a write would replace them
     // with zeros: only a successful read is written back.

@@ -10,6 +10,8 @@
 
 #include "app_state.h"
 #include "cooling_mode.h"
+#include "diagnostic_log.h"
+#include "firmware_lock.h"
 #include "policy.h"
 #include "settings_file.h"
 #include "thermal_channel.h"
@@ -25,10 +27,6 @@ const char kUsage[] =
     "       kelvanectl --help\n"
     "Exit codes: 0 done; 1 the firmware did not answer or the choice could not be saved;\n"
     "            2 usage; 3 refused, the cooling mode is set by a policy.\n";
-
-// One mutex per session keeps two set commands from crossing between the
-// firmware write and the settings file.
-const wchar_t kSetMutexName[] = L"Local\\Vorn Kelvane kelvanectl set";
 
 void WriteTo(DWORD stream, const std::string& text)
 {
@@ -82,6 +80,24 @@ int Get()
     return ExitOk;
 }
 
+// Under the lock that the tray programs of every session take around their
+// own firmware write and settings file; released before they are told.
+int WriteModeAndProfile(KelvaneMode mode)
+{
+    FirmwareLock lock(WriteLogLine);
+    // As the mode panel does: SetThermalControl reads the record afresh and
+    // sends it back with only the mode bytes changed.
+    if (!SetKelvaneMode(mode)) {
+        Complain("the firmware did not take the mode; see Kelvane.log.");
+        return ExitFirmware;
+    }
+    if (!SetProfileFrom(ReadStartupChoice(true), mode)) {
+        Complain("the firmware took the mode, but Kelvane.ini could not be written; see Kelvane.log.");
+        return ExitFirmware;
+    }
+    return ExitOk;
+}
+
 int Set(KelvaneMode mode)
 {
     const KelvanePolicy policy = ReadKelvanePolicy();
@@ -91,22 +107,7 @@ int Set(KelvaneMode mode)
         return ExitPolicy;
     }
 
-    ScopedKernelHandle mutex(CreateMutexW(nullptr, FALSE, kSetMutexName));
-    const bool held = mutex && WaitForSingleObject(mutex.Get(), 10000) != WAIT_TIMEOUT;
-
-    // As the mode panel does: SetThermalControl reads the record afresh and
-    // sends it back with only the mode bytes changed.
-    int code = ExitOk;
-    if (!SetKelvaneMode(mode)) {
-        Complain("the firmware did not take the mode; see Kelvane.log.");
-        code = ExitFirmware;
-    } else if (!SetProfileFrom(ReadStartupChoice(true), mode)) {
-        Complain("the firmware took the mode, but Kelvane.ini could not be written; see Kelvane.log.");
-        code = ExitFirmware;
-    }
-    if (held)
-        ReleaseMutex(mutex.Get());
-
+    const int code = WriteModeAndProfile(mode);
     // The running tray program reads the firmware back and shows what it holds.
     if (HWND tray = FindTrayProgram())
         SendMessageTimeoutW(tray, WM_MODESETOUTSIDE, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 5000, nullptr);

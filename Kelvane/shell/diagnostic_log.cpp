@@ -23,6 +23,11 @@ int WriteLog(const char* message)
     return AppendLogLine(path, message);
 }
 
+void WriteLogLine(const char* message)
+{
+    WriteLog(message);
+}
+
 void WriteLogFormat(const char* format, ...)
 {
     char line[512];

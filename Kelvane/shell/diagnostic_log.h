@@ -7,6 +7,8 @@
 // Appends one line; the message brings its own "\n". Returns 1 if written,
 // 0 if the file could not be opened (the line is then lost silently).
 int WriteLog(const char* message);
+// The same without the result, for callers that take a plain line writer.
+void WriteLogLine(const char* message);
 
 // Formats into a 512-byte buffer (sprintf_s) and hands the result to WriteLog.
 void WriteLogFormat(const char* format, ...);

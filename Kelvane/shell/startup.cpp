@@ -6,6 +6,7 @@
 #include "controller_window.h"
 #include "cooling_mode.h"
 #include "diagnostic_log.h"
+#include "firmware_lock.h"
 #include "mode_panel.h"
 #include "policy.h"
 #include "about_window.h"
@@ -178,7 +179,10 @@ int RunKelvane(HINSTANCE instance, const wchar_t* arguments)
     PolicyWatch watch;
     const bool watching = ArmPolicyWatch(watch);
     app.policy = ReadKelvanePolicy();
-    ApplyProfile(InstallDefaults);
+    {
+        FirmwareLock lock(WriteLogLine);
+        ApplyProfile(InstallDefaults);
+    }
     if (app.startedByRunKey && !ShowsIconAtStartup())
         return 0;
 
