@@ -252,7 +252,7 @@ int RunUninstallSequence(const wchar_t* arguments)
 
     HRESULT init = CoInitialize(nullptr);
     // Every session's tray program may be switching the mode right now.
-    FirmwareLock lock(WriteBothSetupLogs);
+    FirmwareLock lock(LogFirmwareLockToSetupLogs);
     HRESULT read = ExecuteBiosCommand(connection, kBiosCommandRead, input, output);
     // Without the firmware's own bytes 0 and 3 a write would replace them
     // with zeros: only a successful read is written back.

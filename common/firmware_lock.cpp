@@ -2,8 +2,6 @@
 
 #include <sddl.h>
 
-#include <cstdio>
-
 namespace {
 
 // Everyone may wait on it and release what they hold (SYNCHRONIZE and
@@ -31,46 +29,34 @@ HANDLE OpenOrCreateLock()
     return mutex;
 }
 
-void Report(FirmwareLock::LogLine log, const char* format, unsigned long value)
-{
-    char line[512];
-    std::snprintf(line, sizeof(line), format, value);
-    if (log)
-        log(line);
-}
-
 } // namespace
 
-FirmwareLock::FirmwareLock(LogLine log, DWORD timeoutMs)
+FirmwareLock::FirmwareLock(Report report, DWORD timeoutMs)
     : mutex_(OpenOrCreateLock()), state_(FirmwareLockState::Unusable)
 {
-    if (!mutex_) {
-        Report(log, "FirmwareLock(): The machine-wide lock is not available (error %lu); going on without it.\n",
-               GetLastError());
-        return;
+    unsigned long detail = GetLastError();
+    if (mutex_) {
+        switch (WaitForSingleObject(mutex_.Get(), timeoutMs)) {
+        case WAIT_OBJECT_0:
+            state_ = FirmwareLockState::Taken;
+            break;
+        case WAIT_ABANDONED:
+            // The record its holder wrote is whole: each write is.
+            state_ = FirmwareLockState::Abandoned;
+            break;
+        case WAIT_TIMEOUT:
+            state_ = FirmwareLockState::TimedOut;
+            detail = timeoutMs;
+            break;
+        default:
+            detail = GetLastError();
+            break;
+        }
     }
-    switch (WaitForSingleObject(mutex_.Get(), timeoutMs)) {
-    case WAIT_OBJECT_0:
-        state_ = FirmwareLockState::Taken;
-        break;
-    case WAIT_ABANDONED:
-        // Its holder ended without releasing it; the record it wrote is whole.
-        state_ = FirmwareLockState::Taken;
-        if (log)
-            log("FirmwareLock(): The machine-wide lock was abandoned by its holder; taken.\n");
-        break;
-    case WAIT_TIMEOUT:
-        state_ = FirmwareLockState::TimedOut;
-        Report(log, "FirmwareLock(): The machine-wide lock was not released within %lu ms; going on without it.\n",
-               timeoutMs);
-        break;
-    default:
-        Report(log, "FirmwareLock(): Waiting for the machine-wide lock failed (error %lu); going on without it.\n",
-               GetLastError());
-        break;
-    }
-    if (state_ != FirmwareLockState::Taken)
+    if (state_ == FirmwareLockState::TimedOut || state_ == FirmwareLockState::Unusable)
         mutex_.Reset();
+    if (state_ != FirmwareLockState::Taken && report)
+        report(state_, detail);
 }
 
 FirmwareLock::~FirmwareLock()

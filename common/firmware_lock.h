@@ -11,19 +11,21 @@ inline constexpr wchar_t kFirmwareLockName[] = L"Global\\Vorn Kelvane firmware";
 constexpr DWORD kFirmwareLockTimeoutMs = 10000;
 
 enum class FirmwareLockState {
-    Taken,     // this thread holds it (also after its holder died)
+    Taken,     // this thread holds it
+    Abandoned, // its holder ended without releasing it: this thread holds it
     TimedOut,  // another holder kept it past the time-out: going on without
-    Unusable,  // no such object could be made or opened: going on without
+    Unusable,  // it could not be made, opened or waited for: going on without
 };
 
 // Held from construction to destruction. Without the lock the work goes on
 // as it did before there was one (each firmware write is whole in itself):
 // a user who makes the object first, or holds it, cannot stop another user's
-// tray program. The log line says which case happened.
+// tray program. Every state but Taken is reported to the program's log: with
+// the time-out in ms for TimedOut, the system error for Unusable.
 class FirmwareLock {
 public:
-    using LogLine = void (*)(const char* line);
-    explicit FirmwareLock(LogLine log, DWORD timeoutMs = kFirmwareLockTimeoutMs);
+    using Report = void (*)(FirmwareLockState state, unsigned long detail);
+    explicit FirmwareLock(Report report, DWORD timeoutMs = kFirmwareLockTimeoutMs);
     ~FirmwareLock();
     FirmwareLock(const FirmwareLock&) = delete;
     FirmwareLock& operator=(const FirmwareLock&) = delete;

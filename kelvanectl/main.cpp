@@ -84,7 +84,7 @@ int Get()
 // own firmware write and settings file; released before they are told.
 int WriteModeAndProfile(KelvaneMode mode)
 {
-    FirmwareLock lock(WriteLogLine);
+    FirmwareLock lock(LogFirmwareLock);
     // As the mode panel does: SetThermalControl reads the record afresh and
     // sends it back with only the mode bytes changed.
     if (!SetKelvaneMode(mode)) {

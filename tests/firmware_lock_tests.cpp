@@ -92,9 +92,9 @@ TEST_F(FirmwareLockTest, TakenWaitedForOrTakenOverAndAlwaysLogged)
     } const cases[] = {
         {"free", Holder::Nobody, FirmwareLockState::Taken, {}},
         {"held past the time-out", Holder::LiveThread, FirmwareLockState::TimedOut,
-         {"FirmwareLock(): The machine-wide lock was not released within 300 ms; going on without it.\n"}},
-        {"its holder died", Holder::DeadThread, FirmwareLockState::Taken,
-         {"FirmwareLock(): The machine-wide lock was abandoned by its holder; taken.\n"}},
+         {"FirmwareLock(): The lock was not released within 300 ms; going on without it.\n"}},
+        {"its holder died", Holder::DeadThread, FirmwareLockState::Abandoned,
+         {"FirmwareLock(): The lock was abandoned by a program that ended; taken.\n"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -114,7 +114,7 @@ TEST_F(FirmwareLockTest, TakenWaitedForOrTakenOverAndAlwaysLogged)
             ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.Get(), 5000));
         }
         {
-            FirmwareLock lock(WriteLogLine, 300);
+            FirmwareLock lock(LogFirmwareLock, 300);
             EXPECT_EQ(static_cast<int>(c.state), static_cast<int>(lock.State()));
             EXPECT_TRUE(LockHeldElsewhere());
         }

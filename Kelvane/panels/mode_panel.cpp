@@ -236,7 +236,7 @@ void OnApplyMode(HWND window)
 {
     if (modePanelState.shownMode == GetKelvaneMode() || ModeIsEnforced())
         return;
-    FirmwareLock lock(WriteLogLine);
+    FirmwareLock lock(LogFirmwareLock);
     if (SetKelvaneMode(modePanelState.shownMode)) {
         SetProfile();
         ChangeNotificationTip(app.controllerWindow);

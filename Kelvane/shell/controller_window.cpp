@@ -157,7 +157,7 @@ void ReconcileWithFirmware(HWND window)
 
 void OnConsoleConnect(HWND window)
 {
-    FirmwareLock lock(WriteLogLine);
+    FirmwareLock lock(LogFirmwareLock);
     // A failed read keeps the last known state.
     InitThermalControl();
     ReconcileWithFirmware(window);
@@ -168,7 +168,7 @@ void OnConsoleConnect(HWND window)
 void OnResume(HWND window)
 {
     KillTimer(window, RESUME_RETRY_TIMER);
-    FirmwareLock lock(WriteLogLine);
+    FirmwareLock lock(LogFirmwareLock);
     if (InitThermalControl() == -1) {
         resume.retriesLeft = kResumeRetries;
         SetTimer(window, RESUME_RETRY_TIMER, kResumeRetryMilliseconds, nullptr);
@@ -179,7 +179,7 @@ void OnResume(HWND window)
 
 void OnResumeRetry(HWND window)
 {
-    FirmwareLock lock(WriteLogLine);
+    FirmwareLock lock(LogFirmwareLock);
     const bool answered = InitThermalControl() != -1;
     if (!answered && --resume.retriesLeft > 0)
         return;
@@ -257,7 +257,7 @@ void OnPolicyChanged(HWND window)
         // Read afresh: another session may have changed the mode since. A
         // user who has no file yet gets the first start's defaults, as at a
         // start without the policy.
-        FirmwareLock lock(WriteLogLine);
+        FirmwareLock lock(LogFirmwareLock);
         InitThermalControl();
         ApplyProfile(InstallDefaults);
         ChangeNotificationTip(window);
@@ -279,7 +279,7 @@ void AnswerSenderFirst()
 void OnModeSetOutside(HWND window)
 {
     AnswerSenderFirst();
-    FirmwareLock lock(WriteLogLine);
+    FirmwareLock lock(LogFirmwareLock);
     if (InitThermalControl() == -1)
         return;
     if (!ModeIsEnforced())

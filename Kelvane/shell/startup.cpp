@@ -180,7 +180,7 @@ int RunKelvane(HINSTANCE instance, const wchar_t* arguments)
     const bool watching = ArmPolicyWatch(watch);
     app.policy = ReadKelvanePolicy();
     {
-        FirmwareLock lock(WriteLogLine);
+        FirmwareLock lock(LogFirmwareLock);
         ApplyProfile(InstallDefaults);
     }
     if (app.startedByRunKey && !ShowsIconAtStartup())
