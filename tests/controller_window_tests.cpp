@@ -801,3 +801,108 @@ TEST_F(ControllerWindowTest, NoticesDuringAFirmwareCallWaitUntilItReturns)
     }
     RemovePolicyKey();
 }
+
+// Group Policy refreshes a key by deleting its values and writing them again,
+// all inside the machine's policy section. The double of that section below
+// is what userenv's EnterCriticalPolicySection hands the program.
+struct {
+    HANDLE section;       // mutex: held by the refresh
+    HANDLE readerWaiting; // the program asks for the section
+    int entered;
+} groupPolicy;
+
+HANDLE WINAPI EnterSectionDouble(BOOL machine)
+{
+    ++groupPolicy.entered;
+    SetEvent(groupPolicy.readerWaiting);
+    WaitForSingleObject(groupPolicy.section, 10000);
+    return machine ? groupPolicy.section : nullptr;
+}
+
+BOOL WINAPI LeaveSectionDouble(HANDLE section)
+{
+    return ReleaseMutex(section);
+}
+
+ImportHook* lookUpHook = nullptr;
+
+FARPROC WINAPI LookUpSectionDouble(HMODULE module, LPCSTR name)
+{
+    const bool byName = reinterpret_cast<ULONG_PTR>(name) > 0xFFFF;
+    if (byName && lstrcmpA(name, "EnterCriticalPolicySection") == 0)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&EnterSectionDouble));
+    if (byName && lstrcmpA(name, "LeaveCriticalPolicySection") == 0)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&LeaveSectionDouble));
+    return lookUpHook->Original<decltype(&GetProcAddress)>()(module, name);
+}
+
+struct Refresh {
+    const wchar_t* mode; // written again, or nullptr: the policy is gone
+    HANDLE deleted;
+};
+
+DWORD WINAPI RefreshPolicy(void* parameter)
+{
+    const auto* refresh = static_cast<const Refresh*>(parameter);
+    WaitForSingleObject(groupPolicy.section, INFINITE);
+    RemovePolicyKey();
+    SetEvent(refresh->deleted);
+    // The program, told of the deletion, waits for the section; a program that
+    // does not ask for it reads the empty key meanwhile.
+    WaitForSingleObject(groupPolicy.readerWaiting, 2000);
+    if (refresh->mode)
+        WritePolicyText(L"Mode", refresh->mode);
+    ReleaseMutex(groupPolicy.section);
+    return 0;
+}
+
+TEST_F(ControllerWindowTest, PolicyRefreshesCostNoWriteUnlessThePolicyChanged)
+{
+    ImportHook lookUp("kernel32.dll", "GetProcAddress", reinterpret_cast<const void*>(&LookUpSectionDouble));
+    ASSERT_TRUE(lookUp.Installed());
+    lookUpHook = &lookUp;
+    ScopedKernelHandle section(CreateMutexW(nullptr, FALSE, nullptr));
+    ScopedKernelHandle readerWaiting(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    groupPolicy = {section.Get(), readerWaiting.Get(), 0};
+    WriteSettingsFile("autostart=on\nmode=on\n");
+    app.showAtStartup = 1;
+    WritePolicyText(L"Mode", L"off");
+    app.policy = ReadKelvanePolicy();
+    ASSERT_NE(-1, InitThermalControl());
+    ApplyProfile(BuiltInOn);
+    ASSERT_EQ("01 00 00 00", simfw::FormatBytes(Record()));
+    ASSERT_TRUE(CreateController() != nullptr);
+    DrainMessages();
+    struct Step {
+        const char* what;
+        const wchar_t* mode;
+        int times;
+        long writes; // firmware writes of all the step's refreshes
+        const char* record;
+    } const steps[] = {
+        {"unchanged Mode off", L"off", 5, 0, "01 00 00 00"},
+        {"changed to on", L"on", 1, 1, "01 01 00 00"},
+        {"unchanged Mode on", L"on", 5, 0, "01 01 00 00"},
+        {"Mode off again", L"off", 1, 1, "01 00 00 00"},
+        {"lifted: the user's own mode", nullptr, 1, 1, "01 01 00 00"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        const long writesBefore = Counter("casl.write");
+        for (int i = 0; i < step.times; ++i) {
+            ScopedKernelHandle deleted(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+            Refresh refresh = {step.mode, deleted.Get()};
+            ScopedKernelHandle thread(CreateThread(nullptr, 0, &RefreshPolicy, &refresh, 0, nullptr));
+            ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(deleted.Get(), 5000));
+            // What the watch of the policies' key posts on the deletion.
+            SendMessageW(window_, WM_POLICYCHANGED, 0, 0);
+            ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.Get(), 5000));
+            // And on the values written again.
+            SendMessageW(window_, WM_POLICYCHANGED, 0, 0);
+        }
+        EXPECT_EQ(step.writes, Counter("casl.write") - writesBefore);
+        EXPECT_EQ(step.record, simfw::FormatBytes(Record()));
+    }
+    EXPECT_LT(0, groupPolicy.entered);
+    RemovePolicyKey();
+}
