@@ -45,6 +45,7 @@ secure=$(property SecureCustomProperties)
 msibuild "$output" \
     -q "UPDATE \`CustomAction\` SET \`Type\` = 3393 WHERE \`Action\` = 'UndoDefaultProfile'" \
     -q "UPDATE \`CustomAction\` SET \`Type\` = 3393 WHERE \`Action\` = 'ExplainFailedInstall'" \
+    -q "UPDATE \`CustomAction\` SET \`Type\` = 3393 WHERE \`Action\` = 'RestoreEndRequestKey'" \
     -q "UPDATE \`CustomAction\` SET \`Type\` = 3394 WHERE \`Action\` = 'UnregisterFailedInstall'" \
     -q "UPDATE \`CustomAction\` SET \`Type\` = 3394 WHERE \`Action\` = 'RestoreRegistration'" \
     -q "UPDATE \`CustomAction\` SET \`Type\` = 3394 WHERE \`Action\` = 'RestoreReplacedRegistration'" \
