@@ -7,14 +7,17 @@
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "app_state.h"
 #include "cooling_mode.h"
 #include "diagnostic_log.h"
 #include "firmware_lock.h"
+#include "mode_notice.h"
 #include "policy.h"
 #include "settings_file.h"
 #include "thermal_channel.h"
+#include "tray_programs.h"
 
 namespace {
 
@@ -66,9 +69,13 @@ int ReadFirmwareMode()
     return mode;
 }
 
-HWND FindTrayProgram()
+// "[1,3]" for JSON, "1 3" (or "none") for text.
+std::string FormatSessions(const std::vector<DWORD>& sessions, bool json)
 {
-    return FindWindowW(kControllerClass, L"Vorn Kelvane");
+    std::string text;
+    for (DWORD session : sessions)
+        text += (text.empty() ? "" : (json ? "," : " ")) + std::to_string(session);
+    return json ? "[" + text + "]" : (text.empty() ? "none" : text);
 }
 
 int Get()
@@ -108,9 +115,11 @@ int Set(KelvaneMode mode)
     }
 
     const int code = WriteModeAndProfile(mode);
-    // The running tray program reads the firmware back and shows what it holds.
-    if (HWND tray = FindTrayProgram())
+    // The running tray programs read the firmware back and show what it
+    // holds: this session's at once, the others' through their notice.
+    if (HWND tray = FindInstalledTrayWindow())
         SendMessageTimeoutW(tray, WM_MODESETOUTSIDE, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 5000, nullptr);
+    TellOtherSessionsModeSet();
     return code;
 }
 
@@ -121,7 +130,8 @@ int Status(bool json)
         return ExitFirmware;
     const KelvanePolicy policy = ReadKelvanePolicy();
     const bool showIcon = (policy.showIconSet ? policy.showIcon : ReadStartupChoice(true)) != 0;
-    const bool running = FindTrayProgram() != nullptr;
+    const bool running = FindInstalledTrayWindow() != nullptr;
+    const std::vector<DWORD> sessions = FindTraySessions();
     const char* modeText = mode == On ? "on" : "off";
 
     std::string text;
@@ -130,12 +140,14 @@ int Status(bool json)
                (policy.modeSet ? (policy.mode == On ? "\"on\"" : "\"off\"") : "null") +
                ",\"showIcon\":" + (showIcon ? "true" : "false") + ",\"showIconPolicy\":" +
                (policy.showIconSet ? (policy.showIcon ? "true" : "false") : "null") +
-               ",\"trayRunning\":" + (running ? "true" : "false") + "}\n";
+               ",\"trayRunning\":" + (running ? "true" : "false") +
+               ",\"traySessions\":" + FormatSessions(sessions, true) + "}\n";
     } else {
         text = std::string("mode: ") + modeText + "\n" +
                "policy: " + (policy.modeSet ? (policy.mode == On ? "on" : "off") : "none") + "\n" +
                "show icon at startup: " + (showIcon ? "yes" : "no") + (policy.showIconSet ? " (policy)" : "") + "\n" +
-               "tray program: " + (running ? "running" : "not running") + "\n";
+               "tray program: " + (running ? "running" : "not running") + "\n" +
+               "tray program sessions: " + FormatSessions(sessions, false) + "\n";
     }
     Print(text);
     return ExitOk;

@@ -7,6 +7,7 @@
 #include "cooling_mode.h"
 #include "diagnostic_log.h"
 #include "end_signal.h"
+#include "mode_notice.h"
 #include "firmware_lock.h"
 #include "mode_panel.h"
 #include "policy.h"
@@ -44,7 +45,7 @@ void ApplyEnforcedMode(ProfileFallback fallback)
 
 // What the message loop waits for besides messages; a null handle is not
 // waited for.
-enum LoopEvent { PolicyKeyChanged, GroupPolicyApplied, EndAsked, kLoopEventCount };
+enum LoopEvent { PolicyKeyChanged, GroupPolicyApplied, EndAsked, ModeSetElsewhere, kLoopEventCount };
 
 // Handles one signalled event.
 void OnLoopEvent(LoopEvent which, PolicyWatch& policyWatch, EndWatch& endWatch)
@@ -57,6 +58,10 @@ void OnLoopEvent(LoopEvent which, PolicyWatch& policyWatch, EndWatch& endWatch)
         break;
     case GroupPolicyApplied:
         PostMessageW(app.controllerWindow, WM_POLICYCHANGED, 0, 0);
+        break;
+    case ModeSetElsewhere:
+        // kelvanectl in another session: as its notice to this session's window.
+        PostMessageW(app.controllerWindow, WM_MODESETOUTSIDE, 0, 0);
         break;
     case EndAsked:
         ArmEndWatch(endWatch);
@@ -73,10 +78,12 @@ void OnLoopEvent(LoopEvent which, PolicyWatch& policyWatch, EndWatch& endWatch)
 
 // Waits for messages, a change of the policies and the installer's end
 // request alike: an idle program takes no CPU time.
-void RunMessageLoop(PolicyWatch& policyWatch, bool watchingPolicies, EndWatch& endWatch, bool watchingEnd)
+void RunMessageLoop(PolicyWatch& policyWatch, bool watchingPolicies, EndWatch& endWatch, bool watchingEnd,
+                    HANDLE modeNotice)
 {
     HANDLE events[kLoopEventCount] = {watchingPolicies ? policyWatch.event.Get() : nullptr,
-                                      policyWatch.groupPolicyEvent.Get(), watchingEnd ? endWatch.event.Get() : nullptr};
+                                      policyWatch.groupPolicyEvent.Get(), watchingEnd ? endWatch.event.Get() : nullptr,
+                                      modeNotice};
     HANDLE waited[kLoopEventCount];
     LoopEvent meaning[kLoopEventCount];
     DWORD count = 0;
@@ -238,7 +245,8 @@ int RunKelvane(HINSTANCE instance, const wchar_t* arguments)
     app.controllerWindow = controller;
     if (controller) {
         ShowWindow(controller, SW_HIDE);
-        RunMessageLoop(watch, watching, endWatch, watchingEnd);
+        ScopedKernelHandle modeNotice(CreateModeNotice());
+        RunMessageLoop(watch, watching, endWatch, watchingEnd, modeNotice.Get());
     }
 
     Gdiplus::GdiplusShutdown(gdiplusToken);
