@@ -590,6 +590,9 @@ extern "C" UINT __stdcall StartKelvaneForUser(MSIHANDLE install)
     bool ownEnded = ended.empty() && !GetInstallerProperty(install, L"KelvaneEnded").empty();
     bool startOwn = interactive || ownEnded;
     for (DWORD session : ended) {
+        // RunEx refuses session 0 (no user logs on there).
+        if (session == 0)
+            continue;
         if (session == own) {
             ownEnded = true;
             if (interactive)

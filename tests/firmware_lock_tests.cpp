@@ -2,7 +2,10 @@
 // taken over from a holder that died, and held by the tray program around
 // every firmware exchange that its notices start.
 #include <windows.h>
+#include <aclapi.h>
 #include <wtsapi32.h>
+
+#include <sddl.h>
 
 #include <string>
 #include <vector>
@@ -14,6 +17,7 @@
 #include "firmware_lock.h"
 #include "footprint.h"
 #include "import_hook.h"
+#include "mode_notice.h"
 #include "log_reader.h"
 #include "scoped_win32.h"
 #include "startup.h"
@@ -166,4 +170,37 @@ TEST_F(FirmwareLockTest, TheTrayProgramHoldsItAroundEveryFirmwareExchange)
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
         ;
     UnregisterClassW(kControllerClass, app.instance);
+}
+
+// Other sessions' programs must be able to wait on both objects and release
+// or set them, whoever made them: a rule of the objects' rights, which Wine's
+// one session cannot show.
+TEST_F(FirmwareLockTest, EveryUserMayWaitOnTheLockAndTheModeNotice)
+{
+    FirmwareLock lock(LogFirmwareLock);
+    ScopedKernelHandle notice(CreateModeNotice());
+    ASSERT_TRUE(notice);
+    struct Case {
+        const char* what;
+        HANDLE object;
+        const wchar_t* everyone;
+    } const cases[] = {
+        {"lock", OpenMutexW(READ_CONTROL, FALSE, kFirmwareLockName), L"(A;;0x100001;;;WD)"},
+        {"notice", notice.Get(), L"(A;;0x100002;;;WD)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        PACL dacl = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, GetSecurityInfo(c.object, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                                 nullptr, &dacl, nullptr, &descriptor));
+        wchar_t* text = nullptr;
+        ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                                          DACL_SECURITY_INFORMATION, &text, nullptr));
+        const std::wstring sddl = text;
+        EXPECT_NE(std::wstring::npos, sddl.find(c.everyone)) << std::string(sddl.begin(), sddl.end());
+        LocalFree(text);
+        LocalFree(descriptor);
+    }
+    CloseHandle(cases[0].object);
 }

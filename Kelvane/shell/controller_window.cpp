@@ -37,11 +37,11 @@ bool AddNotificationIconWithRetries(HWND window)
     return RetryWithPauses(log, [window] { return AddNotificationIcon(window, GetKelvaneMode()) != FALSE; });
 }
 
-// An installer that replaces the program's files while it runs closes it
-// through the Restart Manager and starts it again afterwards, as at logon:
-// a user who cleared "Show icon on Startup" gets no icon back. Not after a
-// crash, a hang or a reboot (the logon task starts it then). Unregistered,
-// the program is only left running, its files replaced at the next restart.
+// Another installer that uses the Restart Manager (this product's own package
+// does not: it ends the program through its end request) may close it and
+// start it again afterwards, as at logon: a user who cleared "Show icon on
+// Startup" gets no icon back. Not after a crash, a hang or a reboot (the
+// logon task starts it then).
 void RegisterForRestart()
 {
     RegisterApplicationRestart(L"/byrunkey", RESTART_NO_CRASH | RESTART_NO_HANG | RESTART_NO_REBOOT);
