@@ -88,7 +88,11 @@ void ToggleStartupFlag()
     if (app.policy.showIconSet)
         return;
     app.showAtStartup = app.showAtStartup ? 0 : 1;
-    SetProfile();
+    {
+        // kelvanectl set of the same user writes the same file.
+        FirmwareLock lock(LogFirmwareLock);
+        SetProfile();
+    }
     if (app.aboutWindow)
         PostMessageW(app.aboutWindow, WM_STARTUPFLAGCHANGED, 0, 0);
 }
