@@ -305,6 +305,10 @@ HRESULT RunLogonTaskInSession(DWORD session)
     const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     // A thread already in another apartment keeps it (and is not left).
     ScopedComApartment apartment(init == RPC_E_CHANGED_MODE ? E_FAIL : init);
+    // As the Task Scheduler's own samples do; too late (the host made its
+    // choice already) is no failure.
+    CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY, RPC_C_IMP_LEVEL_IMPERSONATE,
+                         nullptr, EOAC_NONE, nullptr);
     HRESULT hr = S_OK;
     {
         ComPtr<ITaskService> service;

@@ -31,7 +31,11 @@ bool InitThermalControlWithRetries()
     const RetryLog log = {"WM_CREATE: InitThermalControl() failed.\n", true,
                           "WM_CREATE: InitThermalControl() succeeded after %d time(s) of retry\n",
                           "This system does not support Vorn Kelvane.\n"};
-    return RetryWithPauses(log, [] { return InitThermalControl() != -1; });
+    return RetryWithPauses(log, [] {
+        // An invalid record is repaired with a write.
+        FirmwareLock lock(LogFirmwareLock);
+        return InitThermalControl() != -1;
+    });
 }
 
 // The administrator's mode goes into the firmware; the user's file keeps
