@@ -16,7 +16,6 @@
 #include "footprint.h"
 #include "log_reader.h"
 #include "shell_recorder.h"
-#include "thermal_channel.h"
 #include "startup.h"
 #include "tray_fixture.h"
 
@@ -721,52 +720,23 @@ TEST_F(ControllerWindowTest, MessagesFromOtherThreadsAreAnsweredBeforeTheFirmwar
 }
 
 // COM dispatches messages sent to the thread while an out-of-process call is
-// outstanding: here the hook sends a notice during the fresh read of a
-// switch to Off, as another session sets On. The notice waits until the
-// switch has returned; firmware, mode and icon then agree.
-struct {
-    HWND window;
-    UINT message;
-    WPARAM wParam;
-    const wchar_t* area;
-    bool armed;
-    bool inNotice;
-    int nestedCalls;
-    int callsAfter;
-} nested;
-
-HRESULT WINAPI SendNoticeDuringCall(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, void** object)
-{
-    if (nested.inNotice)
-        ++nested.nestedCalls;
-    ++nested.callsAfter;
-    if (nested.armed) {
-        nested.armed = false;
-        simfw::UpdateMachine([](simfw::Machine& machine) { machine.SetRecord({0x01, 0x01, 0x00, 0x00}); });
-        nested.inNotice = true;
-        SendMessageW(nested.window, nested.message, nested.wParam, reinterpret_cast<LPARAM>(nested.area));
-        nested.inNotice = false;
-    }
-    return PlatformFunction<decltype(&CoCreateInstance)>("ole32.dll", "CoCreateInstance")(clsid, outer, context, iid,
-                                                                                           object);
-}
-
+// outstanding: here the firmware double sends a notice during the fresh read
+// of a switch to Off. The notice waits until the switch has returned;
+// firmware, mode and file then agree.
 TEST_F(ControllerWindowTest, NoticesDuringAFirmwareCallWaitUntilItReturns)
 {
-    ImportHook hook("ole32.dll", "CoCreateInstance", reinterpret_cast<const void*>(&SendNoticeDuringCall));
-    ASSERT_TRUE(hook.Installed());
     struct Case {
         const char* what;
         UINT message;
         WPARAM wParam;
-        const wchar_t* area;
+        const char* area;
         const char* file; // the user's file, rewritten or as it was
     } const cases[] = {
-        {"kelvanectl's notice", WM_MODESETOUTSIDE, 0, nullptr, "autostart=on\r\nmode=off\r\n"},
-        {"policy broadcast", WM_SETTINGCHANGE, 1, L"Policy", "autostart=on\nmode=off\n"},
-        {"policy key changed", WM_POLICYCHANGED, 0, nullptr, "autostart=on\nmode=off\n"},
-        {"console reconnect", WM_WTSSESSION_CHANGE, WTS_CONSOLE_CONNECT, nullptr, "autostart=on\nmode=off\n"},
-        {"resume", WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, nullptr, "autostart=on\nmode=off\n"},
+        {"kelvanectl's notice", WM_MODESETOUTSIDE, 0, "", "autostart=on\r\nmode=off\r\n"},
+        {"policy broadcast", WM_SETTINGCHANGE, 1, "Policy", "autostart=on\nmode=off\n"},
+        {"policy key changed", WM_POLICYCHANGED, 0, "", "autostart=on\nmode=off\n"},
+        {"console reconnect", WM_WTSSESSION_CHANGE, WTS_CONSOLE_CONNECT, "", "autostart=on\nmode=off\n"},
+        {"resume", WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, "", "autostart=on\nmode=off\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -780,19 +750,20 @@ TEST_F(ControllerWindowTest, NoticesDuringAFirmwareCallWaitUntilItReturns)
         DrainMessages();
         if (c.message == WM_SETTINGCHANGE || c.message == WM_POLICYCHANGED)
             WritePolicyText(L"Mode", L"off");
-        nested = {window_, c.message, c.wParam, c.area, true, false, 0, 0};
+        Set("casl.read.send", std::to_string(reinterpret_cast<ULONG_PTR>(window_)) + " " + std::to_string(c.message) +
+                                  " " + std::to_string(c.wParam) + " " + c.area);
+        const long readsBefore = Counter("casl.read");
 
-        // As the mode panel switches.
+        // As the mode panel switches: one read, one write, nothing inside.
         EXPECT_EQ(1, SetKelvaneMode(Off));
 
-        EXPECT_EQ(0, nested.nestedCalls) << "firmware calls inside the outstanding one";
+        EXPECT_EQ(1, Counter("casl.read") - readsBefore) << "firmware reads inside the switch";
         EXPECT_EQ("01 00 00 00", simfw::FormatBytes(Record()));
         EXPECT_EQ(Off, GetKelvaneMode());
-        nested.callsAfter = 0;
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
             DispatchMessageW(&message);
-        EXPECT_LT(0, nested.callsAfter) << "the deferred notice read no firmware";
+        EXPECT_LT(1, Counter("casl.read") - readsBefore) << "the deferred notice read no firmware";
         EXPECT_EQ("01 00 00 00", simfw::FormatBytes(Record()));
         EXPECT_EQ(Off, GetKelvaneMode());
         EXPECT_EQ(c.file, ReadSettingsFile());
