@@ -11,6 +11,7 @@
 #include "bios_wmi.h"
 #include "control_panel.h"
 #include "event_log.h"
+#include "firmware_lock.h"
 #include "logon_task.h"
 #include "setup_log.h"
 
@@ -349,6 +350,8 @@ int RunUninstallSequence(const wchar_t* arguments)
     BiosWmiConnection connection = {};
 
     HRESULT init = CoInitialize(nullptr);
+    // Every session's tray program may be switching the mode right now.
+    FirmwareLock lock(LogFirmwareLockToSetupLogs);
     HRESULT read = ExecuteBiosCommand(connection, kBiosCommandRead, input, output);
     // Without the firmware's own bytes 0 and 3 a write would replace them
     // with zeros: only a successful read is written back.

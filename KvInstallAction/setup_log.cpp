@@ -229,6 +229,27 @@ void WriteBothSetupLogsStatus(const char* format, HRESULT status)
     WriteBothSetupLogs(line);
 }
 
+void LogFirmwareLockToSetupLogs(FirmwareLockState state, unsigned long detail)
+{
+    char line[512];
+    switch (state) {
+    case FirmwareLockState::Taken:
+        return;
+    case FirmwareLockState::Abandoned:
+        WriteBothSetupLogs("Uninstall: The firmware lock was abandoned by a program that ended; taken.\n");
+        return;
+    case FirmwareLockState::TimedOut:
+        sprintf_s(line, sizeof(line),
+                  "Uninstall: The firmware lock was not released within %lu ms; writing without it.\n", detail);
+        break;
+    case FirmwareLockState::Unusable:
+        sprintf_s(line, sizeof(line), "Uninstall: The firmware lock is not available (error %lu); writing without it.\n",
+                  detail);
+        break;
+    }
+    WriteBothSetupLogs(line);
+}
+
 int LogUserName()
 {
     wchar_t name[kUserNameBuffer];

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "firmware_lock.h"
+
 // Both files are written only through a handle whose final path is the
 // file's own, that is no reparse point and that has one name: the action
 // runs elevated, and a link planted by a person without those rights must
@@ -31,6 +33,10 @@ void WriteBothSetupLogs(const char* message);
 // Formats into a 512-character buffer with the status as its one argument,
 // then writes the result to both logs.
 void WriteBothSetupLogsStatus(const char* format, HRESULT status);
+
+// The machine-wide firmware lock's outcome for the uninstall's write, when
+// it is not a plain take.
+void LogFirmwareLockToSetupLogs(FirmwareLockState state, unsigned long detail);
 
 // Writes "Debug: User name is ...\n" (the name cut to low bytes) to the
 // copy only. Returns 1 when USERNAME is "Administrator" in any letter case.

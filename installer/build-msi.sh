@@ -64,6 +64,7 @@ done < <(msiinfo export "$output" File | tr -d '\r' | tail -n +4 | cut -f 1,3)
 msibuild "$output" \
     -q "UPDATE \`CustomAction\` SET \`Type\` = 3393 WHERE \`Action\` = 'UndoDefaultProfile'" \
     -q "UPDATE \`CustomAction\` SET \`Type\` = 3393 WHERE \`Action\` = 'ExplainFailedInstall'" \
+    -q "UPDATE \`CustomAction\` SET \`Type\` = 3393 WHERE \`Action\` = 'RestoreEndRequestKey'" \
     -q "UPDATE \`CustomAction\` SET \`Type\` = 3394 WHERE \`Action\` = 'UnregisterFailedInstall'" \
     -q "UPDATE \`CustomAction\` SET \`Type\` = 3394 WHERE \`Action\` = 'RestoreRegistration'" \
     -q "UPDATE \`CustomAction\` SET \`Type\` = 3394 WHERE \`Action\` = 'RestoreReplacedRegistration'" \

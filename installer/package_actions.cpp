@@ -5,14 +5,20 @@
 #include <msi.h>
 #include <msiquery.h>
 #include <shlobj.h>
+#include <taskschd.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <vector>
 
+#include "end_request_key.h"
 #include "log_line.h"
+#include "logon_task_names.h"
 #include "profile_lines.h"
+#include "scoped_com.h"
 #include "scoped_win32.h"
 
 namespace {
@@ -177,13 +183,176 @@ ScopedKernelHandle DuplicateLinkedToken()
     return IsUnelevated(limited.Get()) ? DuplicatePrimary(limited.Get()) : ScopedKernelHandle();
 }
 
+bool SameText(const std::wstring& a, const std::wstring& b)
+{
+    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+struct TrayProgram {
+    DWORD processId;
+    DWORD session;
+    ScopedKernelHandle process; // SYNCHRONIZE
+};
+
+// Every process of every session that runs this Kelvane.exe. Another user's
+// process can be seen only by an administrator or LocalSystem: an
+// installation without those rights finds its own user's only.
+std::vector<TrayProgram> FindTrayPrograms(const std::wstring& program)
+{
+    std::vector<TrayProgram> found;
+    ScopedKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = snapshot && Process32FirstW(snapshot.Get(), &entry); more;
+         more = Process32NextW(snapshot.Get(), &entry)) {
+        if (!SameText(entry.szExeFile, L"Kelvane.exe"))
+            continue;
+        ScopedKernelHandle process(
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+        wchar_t image[MAX_PATH] = L"";
+        DWORD length = MAX_PATH;
+        DWORD session = 0;
+        if (process && QueryFullProcessImageNameW(process.Get(), 0, image, &length) && SameText(image, program) &&
+            ProcessIdToSessionId(entry.th32ProcessID, &session))
+            found.push_back({entry.th32ProcessID, session, std::move(process)});
+    }
+    return found;
+}
+
+// Writes a new number under the end request's key, which every session's
+// tray program watches. Returns the error: the package made no key (an
+// earlier version's), or this action may not write HKLM (an interactive
+// installation's immediate actions run with the user's own rights).
+LSTATUS RequestEndEverywhere()
+{
+    HKEY raw = nullptr;
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEndSignalKeyPath, 0,
+                                   KEY_QUERY_VALUE | KEY_SET_VALUE | kEndSignalView, &raw);
+    if (status != ERROR_SUCCESS)
+        return status;
+    ScopedRegistryKey key(raw);
+    DWORD request = 0;
+    DWORD size = sizeof(request);
+    RegQueryValueExW(key.Get(), kEndSignalValueName, nullptr, nullptr, reinterpret_cast<BYTE*>(&request), &size);
+    ++request;
+    return RegSetValueExW(key.Get(), kEndSignalValueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&request),
+                          sizeof(request));
+}
+
+// "1 3": the sessions whose tray program ended, each once.
+void AddSession(std::wstring& sessions, DWORD session)
+{
+    const std::wstring word = std::to_wstring(session);
+    if ((L" " + sessions + L" ").find(L" " + word + L" ") == std::wstring::npos)
+        sessions += (sessions.empty() ? L"" : L" ") + word;
+}
+
+std::vector<DWORD> ParseSessions(const std::wstring& text)
+{
+    std::vector<DWORD> sessions;
+    const wchar_t* next = text.c_str();
+    for (wchar_t* end = nullptr;; next = end) {
+        const unsigned long session = std::wcstoul(next, &end, 10);
+        if (end == next)
+            return sessions;
+        sessions.push_back(session);
+    }
+}
+
+// The session of the person who started the installation (CLIENTPROCESSID,
+// which Windows Installer sets itself); without one, this action's own.
+DWORD InstallingSession(MSIHANDLE install)
+{
+    DWORD clientProcess = std::wcstoul(GetInstallerProperty(install, L"CLIENTPROCESSID").c_str(), nullptr, 10);
+    DWORD session = 0;
+    if (!clientProcess || !ProcessIdToSessionId(clientProcess, &session))
+        ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    return session;
+}
+
+// The every-session part of EndRunningKelvane: asks through the end request
+// and waits (together at most kEndWaitMs) for each to end. The sessions whose
+// program ended are added to sessions.
+void EndTrayProgramsEverywhere(MSIHANDLE install, const std::wstring& program, std::wstring& sessions)
+{
+    std::vector<TrayProgram> running = FindTrayPrograms(program);
+    if (running.empty())
+        return;
+    const LSTATUS status = RequestEndEverywhere();
+    if (status != ERROR_SUCCESS) {
+        LogToInstaller(install, L"EndRunningKelvane(): the end request could not be written (error " +
+                                    std::to_wstring(status) + L"); only this desktop's Kelvane.exe is asked.");
+        return;
+    }
+    const ULONGLONG deadline = GetTickCount64() + kEndWaitMs;
+    for (const TrayProgram& tray : running) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+        const bool ended = WaitForSingleObject(tray.process.Get(), left) == WAIT_OBJECT_0;
+        LogToInstaller(install, L"EndRunningKelvane(): Kelvane.exe (process " + std::to_wstring(tray.processId) +
+                                    L", session " + std::to_wstring(tray.session) +
+                                    (ended ? L") ended on the end request." : L") did not end within 5 s."));
+        if (ended)
+            AddSession(sessions, tray.session);
+    }
+}
+
+// Runs the logon task in a session, as that session's user, so that
+// /byrunkey, the user's start-up choice and the ShowIcon policy decide as at
+// logon (RunEx with TASK_RUN_USE_SESSION_ID and no user).
+HRESULT RunLogonTaskInSession(DWORD session)
+{
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    // A thread already in another apartment keeps it (and is not left).
+    ScopedComApartment apartment(init == RPC_E_CHANGED_MODE ? E_FAIL : init);
+    // As the Task Scheduler's own samples do; too late (the host made its
+    // choice already) is no failure.
+    CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY, RPC_C_IMP_LEVEL_IMPERSONATE,
+                         nullptr, EOAC_NONE, nullptr);
+    HRESULT hr = S_OK;
+    {
+        ComPtr<ITaskService> service;
+        ComPtr<ITaskFolder> folder;
+        ComPtr<IRegisteredTask> task;
+        ScopedVariant none;
+        hr = CoCreateInstance(kTaskSchedulerClass, nullptr, CLSCTX_INPROC_SERVER, kTaskServiceInterface,
+                              service.PutVoid());
+        if (SUCCEEDED(hr))
+            hr = service->Connect(*none, *none, *none, *none);
+        if (SUCCEEDED(hr))
+            hr = service->GetFolder(ScopedBstr(kLogonTaskFolderPath).Get(), folder.Put());
+        if (SUCCEEDED(hr))
+            hr = folder->GetTask(ScopedBstr(kLogonTaskName).Get(), task.Put());
+        if (SUCCEEDED(hr))
+            hr = task->RunEx(*none, kTaskRunUseSessionId, static_cast<LONG>(session), nullptr, nullptr);
+    }
+    return hr;
+}
+
+std::wstring Hex(HRESULT hr)
+{
+    wchar_t text[16];
+    swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(hr));
+    return text;
+}
+
 } // namespace
 
 // Immediate, before InstallValidate: a running Kelvane.exe would hold its
 // file, so that an upgrade or removal leaves it behind or asks for a reboot.
-// It is asked to end as its own "Hide" would end it.
+// Every session's is asked through the end request; what is left on this
+// desktop (an earlier version's, one started from elsewhere) is asked to end
+// as its own "Hide" would end it. KelvaneEndedSessions names the sessions
+// whose program ended, for StartKelvaneForUser.
 extern "C" UINT __stdcall EndRunningKelvane(MSIHANDLE install)
 {
+    std::wstring sessions;
+    EndTrayProgramsEverywhere(install, InFolder(GetInstallerProperty(install, L"INSTALLFOLDER"), L"Kelvane.exe"),
+                              sessions);
+    if (!sessions.empty()) {
+        MsiSetPropertyW(install, L"KelvaneEnded", L"1");
+        MsiSetPropertyW(install, L"KelvaneEndedSessions", sessions.c_str());
+    }
     for (int i = 0; i < kMaxInstances; ++i) {
         HWND controller = FindWindowW(L"VornKelvane", nullptr);
         if (!controller)
@@ -202,7 +371,11 @@ extern "C" UINT __stdcall EndRunningKelvane(MSIHANDLE install)
         LogToInstaller(install, L"EndRunningKelvane(): Kelvane.exe (process " + std::to_wstring(processId) +
                                     L") ended.");
         // StartKelvaneForUser brings it back after an install.
+        DWORD session = 0;
+        if (ProcessIdToSessionId(processId, &session))
+            AddSession(sessions, session);
         MsiSetPropertyW(install, L"KelvaneEnded", L"1");
+        MsiSetPropertyW(install, L"KelvaneEndedSessions", sessions.c_str());
     }
     return ERROR_SUCCESS;
 }
@@ -333,13 +506,7 @@ extern "C" UINT __stdcall PrepareRegistration(MSIHANDLE install)
         return ERROR_INSTALL_FAILURE;
     }
 
-    // The session of the client (msiexec as started; Windows Installer sets
-    // CLIENTPROCESSID itself); without one, this impersonated action's own.
-    DWORD clientProcess = std::wcstoul(GetInstallerProperty(install, L"CLIENTPROCESSID").c_str(), nullptr, 10);
-    DWORD session = 0;
-    if (!clientProcess || !ProcessIdToSessionId(clientProcess, &session))
-        ProcessIdToSessionId(GetCurrentProcessId(), &session);
-    MsiSetPropertyW(install, L"InstallingSession", std::to_wstring(session).c_str());
+    MsiSetPropertyW(install, L"InstallingSession", std::to_wstring(InstallingSession(install)).c_str());
     // UILevel holds the level only (2 to 5); an unattended installation
     // (msiexec /passive) is told by MsiUIProgressOnly, which the install
     // action reads as INSTALLUILEVEL_PROGRESSONLY in its ui= word.
@@ -443,18 +610,16 @@ extern "C" UINT __stdcall ApplyDefaultProfile(MSIHANDLE install)
     return ERROR_SUCCESS;
 }
 
-// Immediate, after InstallFinalize of an interactive install or of one that
-// ended a running Kelvane.exe: starts the installed Kelvane.exe with the
-// user's own rights, never the installer's elevated ones. One that was
-// running comes back as at logon (/byrunkey: no panel, and no icon for a
-// user who cleared "Show icon on Startup"). Not starting it fails nothing:
-// the logon task will.
-extern "C" UINT __stdcall StartKelvaneForUser(MSIHANDLE install)
+namespace {
+
+// Starts the installed Kelvane.exe in the installer's own session with the
+// user's own rights, never the installer's elevated ones.
+void StartInOwnSession(MSIHANDLE install, bool asAtLogon)
 {
     std::wstring folder = GetInstallerProperty(install, L"INSTALLFOLDER");
     std::wstring program = InFolder(folder, L"Kelvane.exe");
     std::wstring commandLine = L"\"" + program + L"\"";
-    if (!GetInstallerProperty(install, L"KelvaneEnded").empty())
+    if (asAtLogon)
         commandLine += L" /byrunkey";
 
     STARTUPINFOW startup = {};
@@ -478,15 +643,84 @@ extern "C" UINT __stdcall StartKelvaneForUser(MSIHANDLE install)
     } else {
         LogToInstaller(install, L"StartKelvaneForUser(): not started: the installer is elevated and no desktop "
                                 L"shell gives the user's own rights.");
-        return ERROR_SUCCESS;
+        return;
     }
     if (!ok) {
         LogToInstaller(install, L"StartKelvaneForUser(): \"" + program + L"\" not started " + how + L" (error " +
                                     std::to_wstring(GetLastError()) + L").");
-        return ERROR_SUCCESS;
+        return;
     }
     CloseHandle(started.hThread);
     CloseHandle(started.hProcess);
     LogToInstaller(install, L"StartKelvaneForUser(): \"" + program + L"\" started " + how + L".");
+}
+
+} // namespace
+
+// Immediate, after InstallFinalize (and after the old version's removal,
+// which would end it again) of an interactive install or of one that ended
+// a running Kelvane.exe. Each session whose program ended gets it back
+// through the logon task run for that session, as that session's user, as
+// at logon (/byrunkey: no panel; no icon where the user or the ShowIcon
+// policy says so). An interactive install keeps its own session's start
+// as before: the user's own rights, the panel opened after a first install.
+// Not starting it fails nothing: the logon task will at the next logon.
+extern "C" UINT __stdcall StartKelvaneForUser(MSIHANDLE install)
+{
+    const bool interactive = std::wcstol(GetInstallerProperty(install, L"UILevel").c_str(), nullptr, 10) >= 3;
+    const DWORD own = InstallingSession(install);
+    const std::vector<DWORD> ended = ParseSessions(GetInstallerProperty(install, L"KelvaneEndedSessions"));
+    bool ownEnded = ended.empty() && !GetInstallerProperty(install, L"KelvaneEnded").empty();
+    bool startOwn = interactive || ownEnded;
+    for (DWORD session : ended) {
+        // RunEx refuses session 0 (no user logs on there).
+        if (session == 0)
+            continue;
+        if (session == own) {
+            ownEnded = true;
+            if (interactive)
+                continue;
+        }
+        const HRESULT hr = RunLogonTaskInSession(session);
+        LogToInstaller(install, L"StartKelvaneForUser(): the logon task " +
+                                    std::wstring(SUCCEEDED(hr) ? L"was run" : L"could not be run") + L" in session " +
+                                    std::to_wstring(session) + L" (" + Hex(hr) + L").");
+        if (FAILED(hr) && session == own)
+            startOwn = true;
+    }
+    if (startOwn)
+        StartInOwnSession(install, ownEnded);
+    return ERROR_SUCCESS;
+}
+
+// Deferred, on install (and as the rollback of a removal): the key of the
+// end request, which only administrators and LocalSystem may write (it
+// inherits HKLM\SOFTWARE's rights). Its number is kept when it exists.
+extern "C" UINT __stdcall CreateEndRequestKey(MSIHANDLE install)
+{
+    HKEY raw = nullptr;
+    const LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kEndSignalKeyPath, 0, nullptr, 0,
+                                           KEY_QUERY_VALUE | KEY_SET_VALUE | kEndSignalView, nullptr, &raw, nullptr);
+    if (status != ERROR_SUCCESS) {
+        LogToInstaller(install, L"CreateEndRequestKey(): error " + std::to_wstring(status) +
+                                    L"; a later upgrade will end the tray program only in the installer's session.");
+        return ERROR_SUCCESS;
+    }
+    ScopedRegistryKey key(raw);
+    DWORD request = 0;
+    DWORD size = sizeof(request);
+    if (RegQueryValueExW(key.Get(), kEndSignalValueName, nullptr, nullptr, reinterpret_cast<BYTE*>(&request), &size) !=
+        ERROR_SUCCESS)
+        RegSetValueExW(key.Get(), kEndSignalValueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&request),
+                       sizeof(request));
+    return ERROR_SUCCESS;
+}
+
+// Deferred, on a real removal, after the tray programs ended: the key, and
+// the maker's key when nothing else is in it.
+extern "C" UINT __stdcall DeleteEndRequestKey(MSIHANDLE)
+{
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kEndSignalKeyPath, kEndSignalView, 0);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quellmark", kEndSignalView, 0);
     return ERROR_SUCCESS;
 }

@@ -7,15 +7,20 @@
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "app_state.h"
 #include "cooling_mode.h"
+#include "diagnostic_log.h"
 #include "event_log.h"
+#include "firmware_lock.h"
 #include "kv_version.h"
 #include "local_system.h"
+#include "mode_notice.h"
 #include "policy.h"
 #include "settings_file.h"
 #include "thermal_channel.h"
+#include "tray_programs.h"
 
 namespace {
 
@@ -35,10 +40,6 @@ const char kUsage[] =
     "Exit codes: 0 done; 1 the firmware did not answer or the choice could not be saved;\n"
     "            2 usage; 3 refused, the cooling mode is set by a policy;\n"
     "            4 the firmware holds no valid cooling mode.\n";
-
-// One mutex per session keeps two set commands from crossing between the
-// firmware write and the settings file.
-const wchar_t kSetMutexName[] = L"Local\\Vorn Kelvane kelvanectl set";
 
 void WriteTo(DWORD stream, const std::string& text)
 {
@@ -87,16 +88,22 @@ int ExitCodeOfRead(int mode)
     return mode == kNoValidMode ? ExitNoValidMode : ExitFirmware;
 }
 
-HWND FindTrayProgram()
+// "[1,3]" for JSON, "1 3" (or "none") for text.
+std::string FormatSessions(const std::vector<DWORD>& sessions, bool json)
 {
-    return FindWindowW(kControllerClass, L"Vorn Kelvane");
+    std::string text;
+    for (DWORD session : sessions)
+        text += (text.empty() ? "" : (json ? "," : " ")) + std::to_string(session);
+    return json ? "[" + text + "]" : (text.empty() ? "none" : text);
 }
 
-void TellTrayProgram()
+// The running tray programs read the firmware back and show what it holds:
+// this session's at once, the others' through their notice.
+void TellTrayPrograms()
 {
-    // The running tray program reads the firmware back and shows what it holds.
-    if (HWND tray = FindTrayProgram())
+    if (HWND tray = FindInstalledTrayWindow())
         SendMessageTimeoutW(tray, WM_MODESETOUTSIDE, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 5000, nullptr);
+    TellOtherSessionsModeSet();
 }
 
 int Get()
@@ -113,23 +120,22 @@ int Get()
 // leaves it under a policy.
 int ApplyEnforcedMode(KelvaneMode mode, const wchar_t* command)
 {
-    ScopedKernelHandle mutex(CreateMutexW(nullptr, FALSE, kSetMutexName));
-    const bool held = mutex && WaitForSingleObject(mutex.Get(), 10000) != WAIT_TIMEOUT;
     int code = ExitOk;
-    ThermalControlRecord record = {};
-    const HRESULT read = GetThermalControl(record.bytes);
-    if (FAILED(read)) {
-        Complain("the firmware did not answer (" + Hex(read) + "); see Kelvane.log.");
-        ReportKelvaneEvent(KV_EVENT_CTL_FIRMWARE, command, StatusText(read).text);
-        code = ExitFirmware;
-    } else if (ModeOfRecord(record) != mode && !SetKelvaneMode(mode)) {
-        Complain("the firmware did not take the mode; see Kelvane.log.");
-        ReportKelvaneEvent(KV_EVENT_CTL_FIRMWARE, command, StatusText(thermalState.lastFailure).text);
-        code = ExitFirmware;
+    {
+        FirmwareLock lock(LogFirmwareLock);
+        ThermalControlRecord record = {};
+        const HRESULT read = GetThermalControl(record.bytes);
+        if (FAILED(read)) {
+            Complain("the firmware did not answer (" + Hex(read) + "); see Kelvane.log.");
+            ReportKelvaneEvent(KV_EVENT_CTL_FIRMWARE, command, StatusText(read).text);
+            code = ExitFirmware;
+        } else if (ModeOfRecord(record) != mode && !SetKelvaneMode(mode)) {
+            Complain("the firmware did not take the mode; see Kelvane.log.");
+            ReportKelvaneEvent(KV_EVENT_CTL_FIRMWARE, command, StatusText(thermalState.lastFailure).text);
+            code = ExitFirmware;
+        }
     }
-    if (held)
-        ReleaseMutex(mutex.Get());
-    TellTrayProgram();
+    TellTrayPrograms();
     return code;
 }
 
@@ -146,6 +152,26 @@ int ApplyPolicy()
     return code;
 }
 
+// Under the lock that the tray programs of every session take around their
+// own firmware write and settings file; released before they are told.
+int WriteModeAndProfile(KelvaneMode mode, const wchar_t* command)
+{
+    FirmwareLock lock(LogFirmwareLock);
+    // As the mode panel does: SetThermalControl reads the record afresh and
+    // sends it back with only the mode bytes changed. Run as LocalSystem no
+    // file is saved: that account has no user whose choice this is.
+    if (!SetKelvaneMode(mode)) {
+        Complain("the firmware did not take the mode; see Kelvane.log.");
+        ReportKelvaneEvent(KV_EVENT_CTL_FIRMWARE, command, StatusText(thermalState.lastFailure).text);
+        return ExitFirmware;
+    }
+    if (!RunsAsLocalSystem() && !SetProfileFrom(ReadStartupChoice(true), mode)) {
+        Complain("the firmware took the mode, but Kelvane.ini could not be written; see Kelvane.log.");
+        return ExitFirmware;
+    }
+    return ExitOk;
+}
+
 int Set(KelvaneMode mode)
 {
     const KelvanePolicy policy = ReadKelvanePolicy();
@@ -160,24 +186,8 @@ int Set(KelvaneMode mode)
         return ExitPolicy;
     }
 
-    ScopedKernelHandle mutex(CreateMutexW(nullptr, FALSE, kSetMutexName));
-    const bool held = mutex && WaitForSingleObject(mutex.Get(), 10000) != WAIT_TIMEOUT;
-
-    // As the mode panel does: SetThermalControl reads the record afresh and
-    // sends it back with only the mode bytes changed. Run as LocalSystem no
-    // file is saved: that account has no user whose choice this is.
-    int code = ExitOk;
-    if (!SetKelvaneMode(mode)) {
-        Complain("the firmware did not take the mode; see Kelvane.log.");
-        ReportKelvaneEvent(KV_EVENT_CTL_FIRMWARE, command, StatusText(thermalState.lastFailure).text);
-        code = ExitFirmware;
-    } else if (!RunsAsLocalSystem() && !SetProfileFrom(ReadStartupChoice(true), mode)) {
-        Complain("the firmware took the mode, but Kelvane.ini could not be written; see Kelvane.log.");
-        code = ExitFirmware;
-    }
-    if (held)
-        ReleaseMutex(mutex.Get());
-    TellTrayProgram();
+    const int code = WriteModeAndProfile(mode, command);
+    TellTrayPrograms();
     return code;
 }
 
@@ -188,7 +198,8 @@ int Status(bool json)
         return ExitCodeOfRead(mode);
     const KelvanePolicy policy = ReadKelvanePolicy();
     const bool showIcon = (policy.showIconSet ? policy.showIcon : ReadStartupChoice(true)) != 0;
-    const bool running = FindTrayProgram() != nullptr;
+    const bool running = FindInstalledTrayWindow() != nullptr;
+    const std::vector<DWORD> sessions = FindTraySessions();
     const char* modeText = mode == On ? "on" : "off";
 
     std::string text;
@@ -197,12 +208,14 @@ int Status(bool json)
                (policy.modeSet ? (policy.mode == On ? "\"on\"" : "\"off\"") : "null") +
                ",\"showIcon\":" + (showIcon ? "true" : "false") + ",\"showIconPolicy\":" +
                (policy.showIconSet ? (policy.showIcon ? "true" : "false") : "null") +
-               ",\"trayRunning\":" + (running ? "true" : "false") + "}\n";
+               ",\"trayRunning\":" + (running ? "true" : "false") +
+               ",\"traySessions\":" + FormatSessions(sessions, true) + "}\n";
     } else {
         text = std::string("mode: ") + modeText + "\n" +
                "policy: " + (policy.modeSet ? (policy.mode == On ? "on" : "off") : "none") + "\n" +
                "show icon at startup: " + (showIcon ? "yes" : "no") + (policy.showIconSet ? " (policy)" : "") + "\n" +
-               "tray program: " + (running ? "running" : "not running") + "\n";
+               "tray program: " + (running ? "running" : "not running") + "\n" +
+               "tray program sessions: " + FormatSessions(sessions, false) + "\n";
     }
     Print(text);
     return ExitOk;

@@ -718,3 +718,162 @@ TEST_F(ControllerWindowTest, MessagesFromOtherThreadsAreAnsweredBeforeTheFirmwar
         EXPECT_EQ(DWORD(ISMEX_SEND | ISMEX_REPLIED), sendStateAtFirmwareCall);
     }
 }
+
+// COM dispatches messages sent to the thread while an out-of-process call is
+// outstanding: here the firmware double sends a notice during the fresh read
+// of a switch to Off. The notice waits until the switch has returned;
+// firmware, mode and file then agree.
+TEST_F(ControllerWindowTest, NoticesDuringAFirmwareCallWaitUntilItReturns)
+{
+    struct Case {
+        const char* what;
+        UINT message;
+        WPARAM wParam;
+        const char* area;
+        const char* file; // the user's file, rewritten or as it was
+    } const cases[] = {
+        {"kelvanectl's notice", WM_MODESETOUTSIDE, 0, "", "autostart=on\r\nmode=off\r\n"},
+        {"policy broadcast", WM_SETTINGCHANGE, 1, "Policy", "autostart=on\nmode=off\n"},
+        {"policy key changed", WM_POLICYCHANGED, 0, "", "autostart=on\nmode=off\n"},
+        {"console reconnect", WM_WTSSESSION_CHANGE, WTS_CONSOLE_CONNECT, "", "autostart=on\nmode=off\n"},
+        {"resume", WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, "", "autostart=on\nmode=off\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RemovePolicyKey();
+        SetRecord({0x01, 0x01, 0x00, 0x00});
+        WriteSettingsFile("autostart=on\nmode=off\n");
+        app.policy = {};
+        app.showAtStartup = 1;
+        ASSERT_EQ(On, InitThermalControl());
+        ASSERT_TRUE(CreateController() != nullptr);
+        DrainMessages();
+        if (c.message == WM_SETTINGCHANGE || c.message == WM_POLICYCHANGED)
+            WritePolicyText(L"Mode", L"off");
+        Set("casl.read.send", std::to_string(reinterpret_cast<ULONG_PTR>(window_)) + " " + std::to_string(c.message) +
+                                  " " + std::to_string(c.wParam) + " " + c.area);
+        const long readsBefore = Counter("casl.read");
+
+        // As the mode panel switches: one read, one write, nothing inside.
+        EXPECT_EQ(1, SetKelvaneMode(Off));
+
+        EXPECT_EQ(1, Counter("casl.read") - readsBefore) << "firmware reads inside the switch";
+        EXPECT_EQ("01 00 00 00", simfw::FormatBytes(Record()));
+        EXPECT_EQ(Off, GetKelvaneMode());
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+        EXPECT_LT(1, Counter("casl.read") - readsBefore) << "the deferred notice read no firmware";
+        EXPECT_EQ("01 00 00 00", simfw::FormatBytes(Record()));
+        EXPECT_EQ(Off, GetKelvaneMode());
+        EXPECT_EQ(c.file, ReadSettingsFile());
+        DestroyWindow(window_);
+        DrainMessages();
+    }
+    RemovePolicyKey();
+}
+
+// Group Policy refreshes a key by deleting its values and writing them again,
+// all inside the machine's policy section. The double of that section below
+// is what userenv's EnterCriticalPolicySection hands the program.
+struct {
+    HANDLE section;       // mutex: held by the refresh
+    HANDLE readerWaiting; // the program asks for the section
+    int entered;
+} groupPolicy;
+
+HANDLE WINAPI EnterSectionDouble(BOOL machine)
+{
+    ++groupPolicy.entered;
+    SetEvent(groupPolicy.readerWaiting);
+    WaitForSingleObject(groupPolicy.section, 10000);
+    return machine ? groupPolicy.section : nullptr;
+}
+
+BOOL WINAPI LeaveSectionDouble(HANDLE section)
+{
+    return ReleaseMutex(section);
+}
+
+ImportHook* lookUpHook = nullptr;
+
+FARPROC WINAPI LookUpSectionDouble(HMODULE module, LPCSTR name)
+{
+    const bool byName = reinterpret_cast<ULONG_PTR>(name) > 0xFFFF;
+    if (byName && lstrcmpA(name, "EnterCriticalPolicySection") == 0)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&EnterSectionDouble));
+    if (byName && lstrcmpA(name, "LeaveCriticalPolicySection") == 0)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&LeaveSectionDouble));
+    return lookUpHook->Original<decltype(&GetProcAddress)>()(module, name);
+}
+
+struct Refresh {
+    const wchar_t* mode; // written again, or nullptr: the policy is gone
+    HANDLE deleted;
+};
+
+DWORD WINAPI RefreshPolicy(void* parameter)
+{
+    const auto* refresh = static_cast<const Refresh*>(parameter);
+    WaitForSingleObject(groupPolicy.section, INFINITE);
+    RemovePolicyKey();
+    SetEvent(refresh->deleted);
+    // The program, told of the deletion, waits for the section; a program that
+    // does not ask for it reads the empty key meanwhile.
+    WaitForSingleObject(groupPolicy.readerWaiting, 2000);
+    if (refresh->mode)
+        WritePolicyText(L"Mode", refresh->mode);
+    ReleaseMutex(groupPolicy.section);
+    return 0;
+}
+
+TEST_F(ControllerWindowTest, PolicyRefreshesCostNoWriteUnlessThePolicyChanged)
+{
+    ImportHook lookUp("kernel32.dll", "GetProcAddress", reinterpret_cast<const void*>(&LookUpSectionDouble));
+    ASSERT_TRUE(lookUp.Installed());
+    lookUpHook = &lookUp;
+    ScopedKernelHandle section(CreateMutexW(nullptr, FALSE, nullptr));
+    ScopedKernelHandle readerWaiting(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    groupPolicy = {section.Get(), readerWaiting.Get(), 0};
+    WriteSettingsFile("autostart=on\nmode=on\n");
+    app.showAtStartup = 1;
+    WritePolicyText(L"Mode", L"off");
+    app.policy = ReadKelvanePolicy();
+    ASSERT_NE(-1, InitThermalControl());
+    ApplyProfile(BuiltInOn);
+    ASSERT_EQ("01 00 00 00", simfw::FormatBytes(Record()));
+    ASSERT_TRUE(CreateController() != nullptr);
+    DrainMessages();
+    struct Step {
+        const char* what;
+        const wchar_t* mode;
+        int times;
+        long writes; // firmware writes of all the step's refreshes
+        const char* record;
+    } const steps[] = {
+        {"unchanged Mode off", L"off", 5, 0, "01 00 00 00"},
+        {"changed to on", L"on", 1, 1, "01 01 00 00"},
+        {"unchanged Mode on", L"on", 5, 0, "01 01 00 00"},
+        {"Mode off again", L"off", 1, 1, "01 00 00 00"},
+        {"lifted: the user's own mode", nullptr, 1, 1, "01 01 00 00"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        const long writesBefore = Counter("casl.write");
+        for (int i = 0; i < step.times; ++i) {
+            ScopedKernelHandle deleted(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+            Refresh refresh = {step.mode, deleted.Get()};
+            ScopedKernelHandle thread(CreateThread(nullptr, 0, &RefreshPolicy, &refresh, 0, nullptr));
+            ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(deleted.Get(), 5000));
+            // What the watch of the policies' key posts on the deletion.
+            SendMessageW(window_, WM_POLICYCHANGED, 0, 0);
+            ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.Get(), 5000));
+            // And on the values written again.
+            SendMessageW(window_, WM_POLICYCHANGED, 0, 0);
+        }
+        EXPECT_EQ(step.writes, Counter("casl.write") - writesBefore);
+        EXPECT_EQ(step.record, simfw::FormatBytes(Record()));
+    }
+    EXPECT_LT(0, groupPolicy.entered);
+    RemovePolicyKey();
+}

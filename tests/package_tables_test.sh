@@ -53,19 +53,29 @@ expect_row CustomAction "RestoreReplacedRegistration${tab}3394${tab}InstallActio
 expect_row CustomAction "RestoreRegistration${tab}3394${tab}InstallActionForRollback${tab}-install rollback policytask${tab}"
 expect_row CustomAction "UndoDefaultProfile${tab}3393${tab}PackageActions${tab}ApplyDefaultProfile${tab}"
 expect_row CustomAction "RemoveDefaultProfile${tab}3073${tab}PackageActions${tab}ApplyDefaultProfile${tab}"
+# 3137: deferred DLL entry, no impersonation, result ignored (HKLM is
+# written); 3393 its rollback twin; 65: immediate DLL entry, ignored.
+expect_row CustomAction "CreateEndRequestKey${tab}3137${tab}PackageActions${tab}CreateEndRequestKey${tab}"
+expect_row CustomAction "DeleteEndRequestKey${tab}3137${tab}PackageActions${tab}DeleteEndRequestKey${tab}"
+expect_row CustomAction "RestoreEndRequestKey${tab}3393${tab}PackageActions${tab}CreateEndRequestKey${tab}"
 real_removal='REMOVE~="ALL" AND NOT UPGRADINGPRODUCTCODE AND NOT REPLACINGPRODUCT'
 for row in "RegisterKelvane${tab}NOT Installed" "WriteDefaultProfile${tab}NOT Installed" \
     "UndoDefaultProfile${tab}NOT Installed" "PrepareRegistration${tab}NOT Installed" \
     "UnregisterFailedInstall${tab}NOT Installed AND NOT WIX_UPGRADE_DETECTED" \
     "RestoreReplacedRegistration${tab}NOT Installed AND WIX_UPGRADE_DETECTED" \
     "RestoreRegistration${tab}$real_removal" "UnregisterKelvane${tab}$real_removal" \
-    "RemoveDefaultProfile${tab}$real_removal"; do
+    "RemoveDefaultProfile${tab}$real_removal" "DeleteEndRequestKey${tab}$real_removal" \
+    "RestoreEndRequestKey${tab}$real_removal" "CreateEndRequestKey${tab}NOT Installed"; do
     expect_row InstallExecuteSequence "$row${tab}$(sequence_of "${row%%$tab*}")"
 done
-# The Restart Manager closes and restarts the registered tray program, and
+# The package ends and restarts the tray programs itself: the Restart
+# Manager stays out (it cannot reach other sessions as LocalSystem), and
 # nothing restarts the machine.
-expect_row Property "MSIRESTARTMANAGERCONTROL${tab}0"
-expect_row Property "MSIRMSHUTDOWN${tab}2"
+expect_row Property "MSIRESTARTMANAGERCONTROL${tab}Disable"
+if table Property | grep -q '^MSIRMSHUTDOWN'; then
+    echo "FAIL Property: MSIRMSHUTDOWN is set"
+    failed=$((failed + 1))
+fi
 expect_row Property "REBOOT${tab}ReallySuppress"
 upgrade_code=$(table Property | sed -n 's/^UpgradeCode\t//p')
 expect_row Upgrade "${upgrade_code}${tab}0.0.0${tab}$(table Property | sed -n 's/^ProductVersion\t//p')${tab}${tab}257${tab}${tab}WIX_UPGRADE_DETECTED"
@@ -85,10 +95,11 @@ else
     failed=$((failed + 1))
 fi
 expect_order CostFinalize PrepareDefaultProfile PrepareRegistration EndRunningKelvane InstallValidate \
-    InstallInitialize RestoreRegistration UnregisterKelvane RemoveDefaultProfile RemoveFiles \
+    InstallInitialize RestoreEndRequestKey DeleteEndRequestKey RestoreRegistration UnregisterKelvane \
+    RemoveDefaultProfile RemoveFiles \
     RestoreReplacedRegistration InstallFiles UnregisterFailedInstall RegisterKelvane UndoDefaultProfile \
-    WriteDefaultProfile InstallFinalize MarkReplacedProduct RemoveExistingProducts ClearReplacedProduct \
-    StartKelvaneForUser
+    WriteDefaultProfile CreateEndRequestKey InstallFinalize MarkReplacedProduct RemoveExistingProducts \
+    ClearReplacedProduct StartKelvaneForUser
 
 # Imported functions that Windows 7 SP1 without updates lacks (Windows 8 and
 # later, or KB2533623): each must be looked up at run time.

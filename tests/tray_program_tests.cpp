@@ -13,6 +13,7 @@
 #include "footprint.h"
 #include "kv_version.h"
 #include "log_reader.h"
+#include "mode_notice.h"
 #include "scoped_com.h"
 #include "program_runner.h"
 #include "tray_fixture.h"
@@ -69,9 +70,14 @@ bool WaitForSettings(const std::string& expected, DWORD milliseconds)
     return ReadSettingsFile() == expected;
 }
 
+// Beside Kelvane.exe, as the package installs it: kelvanectl talks only to
+// the tray program of its own folder.
 std::wstring KelvanectlExe()
 {
-    return WindowsPathOf(KELVANECTL_EXE);
+    std::wstring tray = WindowsPathOf(KELVANE_EXE);
+    std::wstring copy = tray.substr(0, tray.find_last_of(L'\\') + 1) + L"kelvanectl.exe";
+    CopyFileW(WindowsPathOf(KELVANECTL_EXE).c_str(), copy.c_str(), FALSE);
+    return copy;
 }
 
 struct ConsoleRun {
@@ -363,15 +369,15 @@ TEST_F(TrayProgramTest, KelvanectlCommandsWithoutTheTrayProgram)
         {L"apply-policy", {1, 1, 0, 0}, "", L"auto", -1, "", 0, "", "", "01 01 00 00", "",
          {"ReadKelvanePolicy(): Policy value Mode is not valid and counts as not set.\n"}},
         {L"status", {1, 1, 0, 0}, "", nullptr, -1, "", 0,
-         "mode: on\npolicy: none\nshow icon at startup: yes\ntray program: not running\n", "", "01 01 00 00", "", {}},
+         "mode: on\npolicy: none\nshow icon at startup: yes\ntray program: not running\ntray program sessions: none\n", "", "01 01 00 00", "", {}},
         {L"status", {1, 0, 0, 0}, "autostart=off\nmode=off\n", L"on", 1, "", 0,
-         "mode: off\npolicy: on\nshow icon at startup: yes (policy)\ntray program: not running\n", "", "01 00 00 00",
+         "mode: off\npolicy: on\nshow icon at startup: yes (policy)\ntray program: not running\ntray program sessions: none\n", "", "01 00 00 00",
          "autostart=off\nmode=off\n", {}},
         {L"status --json", {1, 1, 0, 0}, "autostart=off\nmode=on\n", nullptr, -1, "", 0,
-         "{\"mode\":\"on\",\"policy\":null,\"showIcon\":false,\"showIconPolicy\":null,\"trayRunning\":false}\n", "",
+         "{\"mode\":\"on\",\"policy\":null,\"showIcon\":false,\"showIconPolicy\":null,\"trayRunning\":false,\"traySessions\":[]}\n", "",
          "01 01 00 00", "autostart=off\nmode=on\n", {}},
         {L"status --json", {1, 0, 0, 0}, "", L"off", 0, "", 0,
-         "{\"mode\":\"off\",\"policy\":\"off\",\"showIcon\":false,\"showIconPolicy\":false,\"trayRunning\":false}\n", "",
+         "{\"mode\":\"off\",\"policy\":\"off\",\"showIcon\":false,\"showIconPolicy\":false,\"trayRunning\":false,\"traySessions\":[]}\n", "",
          "01 00 00 00", "", {}},
         {L"status --json", {1, 1, 0, 0}, "", nullptr, -1, "casl.read", 1, "", "kelvanectl: the firmware did not answer",
          "01 01 00 00", "", {kReadFailed}},
@@ -425,6 +431,27 @@ TEST_F(TrayProgramTest, KelvanectlCommandsWithoutTheTrayProgram)
 // With Kelvane.exe running in the session: status sees it, and a set (two
 // in a row here) reaches its icon and its own idea of the mode at once, so
 // that firmware, file and tray program agree.
+// A Kelvane.exe from another folder is not the installed one: kelvanectl
+// neither counts it nor talks to it.
+TEST_F(TrayProgramTest, KelvanectlIgnoresATrayProgramFromAnotherFolder)
+{
+    wchar_t temp[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = std::wstring(temp) + L"kv_other_tray";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring other = folder + L"\\Kelvane.exe";
+    ASSERT_TRUE(CopyFileW(WindowsPathOf(KELVANE_EXE).c_str(), other.c_str(), FALSE));
+    {
+        RunningProgram program(other, L"/byrunkey");
+        ASSERT_TRUE(StartAndFindWindow(program) != nullptr);
+        EXPECT_EQ("{\"mode\":\"on\",\"policy\":null,\"showIcon\":true,\"showIconPolicy\":null,\"trayRunning\":false,"
+                  "\"traySessions\":[]}\n",
+                  RunKelvanectl(L"status --json").out);
+    }
+    DeleteFileW(other.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
 TEST_F(TrayProgramTest, KelvanectlSetReachesTheRunningTrayProgram)
 {
     WriteSettingsFile("autostart=on\r\nmode=on\r\n");
@@ -432,12 +459,27 @@ TEST_F(TrayProgramTest, KelvanectlSetReachesTheRunningTrayProgram)
     HWND window = StartAndFindWindow(program);
     ASSERT_TRUE(window != nullptr);
 
-    EXPECT_EQ("{\"mode\":\"on\",\"policy\":null,\"showIcon\":true,\"showIconPolicy\":null,\"trayRunning\":true}\n",
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    EXPECT_EQ("{\"mode\":\"on\",\"policy\":null,\"showIcon\":true,\"showIconPolicy\":null,\"trayRunning\":true,"
+              "\"traySessions\":[" + std::to_string(session) + "]}\n",
               RunKelvanectl(L"status --json").out);
     EXPECT_EQ(0, RunKelvanectl(L"set on").exitCode);
     EXPECT_EQ(0, RunKelvanectl(L"set off").exitCode);
     EXPECT_EQ("01 00 00 00", simfw::FormatBytes(Record()));
     EXPECT_EQ("autostart=on\r\nmode=off\r\n", ReadSettingsFile());
+
+    // kelvanectl in another session sets the firmware and this session's
+    // notice (once the tray program is done with the last set's).
+    SendMessageW(window, WM_NULL, 0, 0);
+    SetRecord({0x01, 0x01, 0x00, 0x00});
+    ScopedKernelHandle notice(OpenEventW(EVENT_MODIFY_STATE, FALSE, ModeNoticeName(session).c_str()));
+    ASSERT_TRUE(notice) << "error " << GetLastError();
+    SetEvent(notice.Get());
+    EXPECT_TRUE(WaitForSettings("autostart=on\r\nmode=on\r\n", 5000)) << ReadSettingsFile();
+    SetRecord({0x01, 0x00, 0x00, 0x00});
+    SetEvent(notice.Get());
+    EXPECT_TRUE(WaitForSettings("autostart=on\r\nmode=off\r\n", 5000)) << ReadSettingsFile();
 
     // The toggle rewrites the file from the tray program's own state.
     SendMessageW(window, WM_COMMAND, ID_TOGGLESTARTUP, 0);

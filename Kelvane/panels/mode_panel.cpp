@@ -4,7 +4,9 @@
 
 #include "about_window.h"
 #include "app_state.h"
+#include "diagnostic_log.h"
 #include "dpi.h"
+#include "firmware_lock.h"
 #include "high_contrast.h"
 #include "notification_icon.h"
 #include "panel_accessible.h"
@@ -234,6 +236,7 @@ void OnApplyMode(HWND window)
 {
     if (modePanelState.shownMode == GetKelvaneMode() || ModeIsEnforced())
         return;
+    FirmwareLock lock(LogFirmwareLock);
     if (SetKelvaneMode(modePanelState.shownMode)) {
         SetProfile();
         ChangeNotificationTip(app.controllerWindow);

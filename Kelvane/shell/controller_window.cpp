@@ -7,11 +7,13 @@
 #include "context_menu.h"
 #include "cooling_mode.h"
 #include "diagnostic_log.h"
+#include "firmware_lock.h"
 #include "mode_panel.h"
 #include "notification_icon.h"
 #include "policy.h"
 #include "settings_file.h"
 #include "startup.h"
+#include "thermal_channel.h"
 
 namespace {
 
@@ -35,11 +37,11 @@ bool AddNotificationIconWithRetries(HWND window)
     return RetryWithPauses(log, [window] { return AddNotificationIcon(window, GetKelvaneMode()) != FALSE; });
 }
 
-// An installer that replaces the program's files while it runs closes it
-// through the Restart Manager and starts it again afterwards, as at logon:
-// a user who cleared "Show icon on Startup" gets no icon back. Not after a
-// crash, a hang or a reboot (the logon task starts it then). Unregistered,
-// the program is only left running, its files replaced at the next restart.
+// Another installer that uses the Restart Manager (this product's own package
+// does not: it ends the program through its end request) may close it and
+// start it again afterwards, as at logon: a user who cleared "Show icon on
+// Startup" gets no icon back. Not after a crash, a hang or a reboot (the
+// logon task starts it then).
 void RegisterForRestart()
 {
     RegisterApplicationRestart(L"/byrunkey", RESTART_NO_CRASH | RESTART_NO_HANG | RESTART_NO_REBOOT);
@@ -86,7 +88,11 @@ void ToggleStartupFlag()
     if (app.policy.showIconSet)
         return;
     app.showAtStartup = app.showAtStartup ? 0 : 1;
-    SetProfile();
+    {
+        // kelvanectl set of the same user writes the same file.
+        FirmwareLock lock(LogFirmwareLock);
+        SetProfile();
+    }
     if (app.aboutWindow)
         PostMessageW(app.aboutWindow, WM_STARTUPFLAGCHANGED, 0, 0);
 }
@@ -155,6 +161,7 @@ void ReconcileWithFirmware(HWND window)
 
 void OnConsoleConnect(HWND window)
 {
+    FirmwareLock lock(LogFirmwareLock);
     // A failed read keeps the last known state.
     InitThermalControl();
     ReconcileWithFirmware(window);
@@ -165,6 +172,7 @@ void OnConsoleConnect(HWND window)
 void OnResume(HWND window)
 {
     KillTimer(window, RESUME_RETRY_TIMER);
+    FirmwareLock lock(LogFirmwareLock);
     if (InitThermalControl() == -1) {
         resume.retriesLeft = kResumeRetries;
         SetTimer(window, RESUME_RETRY_TIMER, kResumeRetryMilliseconds, nullptr);
@@ -175,6 +183,7 @@ void OnResume(HWND window)
 
 void OnResumeRetry(HWND window)
 {
+    FirmwareLock lock(LogFirmwareLock);
     const bool answered = InitThermalControl() != -1;
     if (!answered && --resume.retriesLeft > 0)
         return;
@@ -252,6 +261,7 @@ void OnPolicyChanged(HWND window)
         // Read afresh: another session may have changed the mode since. A
         // user who has no file yet gets the first start's defaults, as at a
         // start without the policy.
+        FirmwareLock lock(LogFirmwareLock);
         InitThermalControl();
         ApplyProfile(InstallDefaults);
         ChangeNotificationTip(window);
@@ -273,12 +283,26 @@ void AnswerSenderFirst()
 void OnModeSetOutside(HWND window)
 {
     AnswerSenderFirst();
+    FirmwareLock lock(LogFirmwareLock);
     if (InitThermalControl() == -1)
         return;
     if (!ModeIsEnforced())
         SetProfile();
     ChangeNotificationTip(window);
     TellOpenWindows(WM_MODESETOUTSIDE, 0);
+}
+
+// COM dispatches messages sent to this thread while a call to an
+// out-of-process firmware server is outstanding. A notice that would read or
+// write the firmware then goes to the back of the queue, to be handled once
+// that call has returned, never inside it: the outer call would otherwise
+// write one mode and record another.
+bool DeferWhileFirmwareBusy(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (!IsFirmwareCallOutstanding())
+        return false;
+    PostMessageW(window, message, wParam, lParam);
+    return true;
 }
 
 bool IsPolicyBroadcast(LPARAM lParam)
@@ -308,13 +332,14 @@ LRESULT CALLBACK ControllerWindowProc(HWND window, UINT message, WPARAM wParam, 
         if (wParam == PANEL_GUARD_TIMER) {
             KillTimer(window, PANEL_GUARD_TIMER);
             app.canShowModePanel = 1;
-        } else if (wParam == RESUME_RETRY_TIMER) {
+        } else if (wParam == RESUME_RETRY_TIMER && !IsFirmwareCallOutstanding()) {
+            // Inside a firmware call this tick is skipped; the next one comes.
             OnResumeRetry(window);
         }
         return 0;
 
     case WM_WTSSESSION_CHANGE:
-        if (wParam == WTS_CONSOLE_CONNECT)
+        if (wParam == WTS_CONSOLE_CONNECT && !DeferWhileFirmwareBusy(window, message, wParam, lParam))
             OnConsoleConnect(window);
         return 0;
 
@@ -323,7 +348,8 @@ LRESULT CALLBACK ControllerWindowProc(HWND window, UINT message, WPARAM wParam, 
         return 0;
 
     case WM_POWERBROADCAST:
-        OnPowerBroadcast(window, wParam);
+        if (!DeferWhileFirmwareBusy(window, message, wParam, lParam))
+            OnPowerBroadcast(window, wParam);
         return TRUE;
 
     case WM_PANELCLOSED:
@@ -341,15 +367,21 @@ LRESULT CALLBACK ControllerWindowProc(HWND window, UINT message, WPARAM wParam, 
         if (!IsPolicyBroadcast(lParam))
             break;
         AnswerSenderFirst();
-        OnPolicyChanged(window);
+        // The broadcast's text lives only as long as the send: what is
+        // deferred is the controller's own notice.
+        if (!DeferWhileFirmwareBusy(window, WM_POLICYCHANGED, 0, 0))
+            OnPolicyChanged(window);
         return 0;
 
     case WM_POLICYCHANGED:
-        OnPolicyChanged(window);
+        if (!DeferWhileFirmwareBusy(window, message, wParam, lParam))
+            OnPolicyChanged(window);
         return 0;
 
     case WM_MODESETOUTSIDE:
-        OnModeSetOutside(window);
+        AnswerSenderFirst();
+        if (!DeferWhileFirmwareBusy(window, message, wParam, lParam))
+            OnModeSetOutside(window);
         return 0;
 
     default:

@@ -23,6 +23,23 @@ int WriteLog(const char* message)
     return AppendLogLine(path, message);
 }
 
+void LogFirmwareLock(FirmwareLockState state, unsigned long detail)
+{
+    switch (state) {
+    case FirmwareLockState::Taken:
+        break;
+    case FirmwareLockState::Abandoned:
+        WriteLog("FirmwareLock(): The lock was abandoned by a program that ended; taken.\n");
+        break;
+    case FirmwareLockState::TimedOut:
+        WriteLogFormat("FirmwareLock(): The lock was not released within %lu ms; going on without it.\n", detail);
+        break;
+    case FirmwareLockState::Unusable:
+        WriteLogFormat("FirmwareLock(): The lock is not available (error %lu); going on without it.\n", detail);
+        break;
+    }
+}
+
 void WriteLogFormat(const char* format, ...)
 {
     char line[512];

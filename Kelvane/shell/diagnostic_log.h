@@ -4,9 +4,13 @@
 
 #include <windows.h>
 
+#include "firmware_lock.h"
+
 // Appends one line; the message brings its own "\n". Returns 1 if written,
 // 0 if the file could not be opened (the line is then lost silently).
 int WriteLog(const char* message);
+// The machine-wide firmware lock's outcome, when it is not a plain take.
+void LogFirmwareLock(FirmwareLockState state, unsigned long detail);
 
 // Formats into a 512-byte buffer (sprintf_s) and hands the result to WriteLog.
 void WriteLogFormat(const char* format, ...);

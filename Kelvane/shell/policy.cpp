@@ -5,10 +5,15 @@
 #include "diagnostic_log.h"
 #include "event_log.h"
 #include "scoped_win32.h"
+#include "system_function.h"
 
 namespace {
 
 constexpr REGSAM kPolicyView = KEY_WOW64_64KEY;
+
+using EnterPolicySectionCall = HANDLE(WINAPI*)(BOOL machine);
+using LeavePolicySectionCall = BOOL(WINAPI*)(HANDLE section);
+using RegisterPolicyNoticeCall = BOOL(WINAPI*)(HANDLE event, BOOL machine);
 const char kIgnoredLine[] = "ReadKelvanePolicy(): Policy value %s is not valid and counts as not set.\n";
 
 // -1 when absent; -2 when present but not REG_SZ "on" or "off".
@@ -61,9 +66,7 @@ void Take(int32_t value, const char* name, const wchar_t* wideName, bool& report
     field = set ? value : 0;
 }
 
-} // namespace
-
-KelvanePolicy ReadKelvanePolicy()
+KelvanePolicy ReadPolicyValues()
 {
     static bool modeReported = false;
     static bool showIconReported = false;
@@ -81,8 +84,36 @@ KelvanePolicy ReadKelvanePolicy()
     return policy;
 }
 
+// Group Policy's notice of a machine policy refresh, where the system has one.
+void RegisterGroupPolicyNotice(PolicyWatch& watch)
+{
+    watch.groupPolicyAsked = true;
+    const auto registerNotice = LoadSystemFunction<RegisterPolicyNoticeCall>(L"userenv.dll", "RegisterGPNotification");
+    ScopedKernelHandle event(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (registerNotice && event && registerNotice(event.Get(), TRUE))
+        watch.groupPolicyEvent = std::move(event);
+}
+
+} // namespace
+
+KelvanePolicy ReadKelvanePolicy()
+{
+    // Waits while Group Policy applies machine policy (at most the 10 minutes
+    // it may hold the section). Without the call, as Intune's direct writes
+    // are read anyway, the values are read as they are.
+    const auto enter = LoadSystemFunction<EnterPolicySectionCall>(L"userenv.dll", "EnterCriticalPolicySection");
+    const auto leave = LoadSystemFunction<LeavePolicySectionCall>(L"userenv.dll", "LeaveCriticalPolicySection");
+    HANDLE section = enter && leave ? enter(TRUE) : nullptr;
+    const KelvanePolicy policy = ReadPolicyValues();
+    if (section)
+        leave(section);
+    return policy;
+}
+
 bool ArmPolicyWatch(PolicyWatch& watch)
 {
+    if (!watch.groupPolicyAsked)
+        RegisterGroupPolicyNotice(watch);
     if (!watch.event)
         watch.event = ScopedKernelHandle(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (!watch.event)

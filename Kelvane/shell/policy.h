@@ -26,16 +26,24 @@ struct KelvanePolicy {
     int32_t showIcon; // 1 always shown at logon, 0 never
 };
 
-// Reads both values afresh. A value of another type or with other data
+// Reads both values afresh, inside the machine's policy section: Group
+// Policy rewrites a key by deleting its values and writing them again, all
+// inside that section, so a refresh of an unchanged policy reads unchanged.
+// A value of another type or with other data
 // counts as not set and is named in one line of the diagnostic log.
 KelvanePolicy ReadKelvanePolicy();
 
-// A change below HKLM\SOFTWARE\Policies signals the event: no polling.
+// A change below HKLM\SOFTWARE\Policies signals the event (Intune and
+// scripts write there directly); Group Policy's own notice of a machine
+// policy refresh signals groupPolicyEvent. No polling.
 struct PolicyWatch {
     ScopedRegistryKey key;
     ScopedKernelHandle event; // auto-reset; signalled once per arming
+    ScopedKernelHandle groupPolicyEvent; // auto-reset; null without RegisterGPNotification
+    bool groupPolicyAsked;
 };
 
-// Arms the watch, making its event on the first call. False when nothing
-// could be watched: the event then never fires. Arm again after each signal.
+// Arms the watch, making its events on the first call. False when the key
+// could not be watched: that event then never fires. Arm again after each
+// signal of event; groupPolicyEvent needs no arming.
 bool ArmPolicyWatch(PolicyWatch& watch);

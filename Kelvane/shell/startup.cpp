@@ -7,6 +7,9 @@
 #include "cooling_mode.h"
 #include "diagnostic_log.h"
 #include "event_log.h"
+#include "end_signal.h"
+#include "mode_notice.h"
+#include "firmware_lock.h"
 #include "mode_panel.h"
 #include "policy.h"
 #include "about_window.h"
@@ -29,10 +32,14 @@ bool InitThermalControlWithRetries()
     const RetryLog log = {"WM_CREATE: InitThermalControl() failed.\n", true,
                           "WM_CREATE: InitThermalControl() succeeded after %d time(s) of retry\n",
                           "This system does not support Vorn Kelvane.\n"};
-    if (RetryWithPauses(log, [] { return InitThermalControl() != -1; }))
-        return true;
-    ReportKelvaneEvent(KV_EVENT_FIRMWARE_SILENT, StatusText(thermalState.lastFailure).text);
-    return false;
+    const bool answered = RetryWithPauses(log, [] {
+        // An invalid record is repaired with a write.
+        FirmwareLock lock(LogFirmwareLock);
+        return InitThermalControl() != -1;
+    });
+    if (!answered)
+        ReportKelvaneEvent(KV_EVENT_FIRMWARE_SILENT, StatusText(thermalState.lastFailure).text);
+    return answered;
 }
 
 // The administrator's mode goes into the firmware; the user's file keeps
@@ -45,19 +52,61 @@ void ApplyEnforcedMode(ProfileFallback fallback)
         ReportKelvaneEvent(KV_EVENT_POLICY_APPLIED, app.policy.mode == On ? L"On" : L"Off");
 }
 
-// Waits for messages and for a change of the policies alike: an idle
-// program takes no CPU time.
-void RunMessageLoop(PolicyWatch& watch, bool watching)
+// What the message loop waits for besides messages; a null handle is not
+// waited for.
+enum LoopEvent { PolicyKeyChanged, GroupPolicyApplied, EndAsked, ModeSetElsewhere, kLoopEventCount };
+
+// Handles one signalled event.
+void OnLoopEvent(LoopEvent which, PolicyWatch& policyWatch, EndWatch& endWatch)
 {
-    HANDLE event = watch.event.Get();
-    for (;;) {
-        const DWORD woke = MsgWaitForMultipleObjectsEx(watching ? 1 : 0, watching ? &event : nullptr, INFINITE,
-                                                       QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (watching && woke == WAIT_OBJECT_0) {
-            // Armed again before the read, so that no later change is missed.
-            ArmPolicyWatch(watch);
-            PostMessageW(app.controllerWindow, WM_POLICYCHANGED, 0, 0);
+    switch (which) {
+    case PolicyKeyChanged:
+        // Armed again before the read, so that no later change is missed.
+        ArmPolicyWatch(policyWatch);
+        PostMessageW(app.controllerWindow, WM_POLICYCHANGED, 0, 0);
+        break;
+    case GroupPolicyApplied:
+        PostMessageW(app.controllerWindow, WM_POLICYCHANGED, 0, 0);
+        break;
+    case ModeSetElsewhere:
+        // kelvanectl in another session: as its notice to this session's window.
+        PostMessageW(app.controllerWindow, WM_MODESETOUTSIDE, 0, 0);
+        break;
+    case EndAsked:
+        ArmEndWatch(endWatch);
+        if (EndRequested(endWatch)) {
+            WriteLog("EndRequested(): An installation of Vorn Kelvane asked every session's Kelvane to end.\n");
+            // As its own "Hide": the icon goes, every choice is already saved.
+            PostMessageW(app.controllerWindow, WM_COMMAND, ID_HIDE, 0);
         }
+        break;
+    default:
+        break;
+    }
+}
+
+// Waits for messages, a change of the policies and the installer's end
+// request alike: an idle program takes no CPU time.
+void RunMessageLoop(PolicyWatch& policyWatch, bool watchingPolicies, EndWatch& endWatch, bool watchingEnd,
+                    HANDLE modeNotice)
+{
+    HANDLE events[kLoopEventCount] = {watchingPolicies ? policyWatch.event.Get() : nullptr,
+                                      policyWatch.groupPolicyEvent.Get(), watchingEnd ? endWatch.event.Get() : nullptr,
+                                      modeNotice};
+    HANDLE waited[kLoopEventCount];
+    LoopEvent meaning[kLoopEventCount];
+    DWORD count = 0;
+    for (int i = 0; i < kLoopEventCount; ++i) {
+        if (events[i]) {
+            waited[count] = events[i];
+            meaning[count++] = static_cast<LoopEvent>(i);
+        }
+    }
+    for (;;) {
+        const DWORD woke =
+            MsgWaitForMultipleObjectsEx(count, count ? waited : nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (woke < WAIT_OBJECT_0 + count)
+            OnLoopEvent(meaning[woke - WAIT_OBJECT_0], policyWatch, endWatch);
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             if (message.message == WM_QUIT)
@@ -180,10 +229,15 @@ int RunKelvane(HINSTANCE instance, const wchar_t* arguments)
     }
 
     // Armed before the first read: a change from then on is not missed.
-    PolicyWatch watch;
+    PolicyWatch watch = {};
     const bool watching = ArmPolicyWatch(watch);
+    EndWatch endWatch = {};
+    const bool watchingEnd = ArmEndWatch(endWatch);
     app.policy = ReadKelvanePolicy();
-    ApplyProfile(InstallDefaults);
+    {
+        FirmwareLock lock(LogFirmwareLock);
+        ApplyProfile(InstallDefaults);
+    }
     if (app.startedByRunKey && !ShowsIconAtStartup())
         return 0;
 
@@ -200,7 +254,8 @@ int RunKelvane(HINSTANCE instance, const wchar_t* arguments)
     app.controllerWindow = controller;
     if (controller) {
         ShowWindow(controller, SW_HIDE);
-        RunMessageLoop(watch, watching);
+        ScopedKernelHandle modeNotice(CreateModeNotice());
+        RunMessageLoop(watch, watching, endWatch, watchingEnd, modeNotice.Get());
     }
 
     Gdiplus::GdiplusShutdown(gdiplusToken);

@@ -144,10 +144,26 @@ void PrepareRecordValue(const uint8_t* record, VARIANT* value)
     value->parray = array.Detach();
 }
 
+// The tray program has one thread: a plain count is enough.
+int outstandingCalls = 0;
+
+struct OutstandingCall {
+    OutstandingCall() { ++outstandingCalls; }
+    ~OutstandingCall() { --outstandingCalls; }
+    OutstandingCall(const OutstandingCall&) = delete;
+    OutstandingCall& operator=(const OutstandingCall&) = delete;
+};
+
 } // namespace
+
+bool IsFirmwareCallOutstanding()
+{
+    return outstandingCalls > 0;
+}
 
 HRESULT GetThermalControl(uint8_t* destination)
 {
+    OutstandingCall call;
     // The VARIANT is cleared before COM goes: a value that holds anything but
     // bytes must not outlive the server's apartment.
     ScopedComApartment com(CoInitialize(nullptr));
@@ -169,6 +185,7 @@ HRESULT GetThermalControl(uint8_t* destination)
 
 HRESULT SetThermalControl(uint8_t* record)
 {
+    OutstandingCall call;
     ScopedVariant value;
 
     uint8_t current[kRecordSize];

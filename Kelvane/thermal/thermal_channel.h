@@ -15,3 +15,8 @@ HRESULT GetThermalControl(uint8_t* destination);
 // firmware's current ones, so on success the record holds what was sent.
 // When that fresh read fails nothing is written and record stays as it was.
 HRESULT SetThermalControl(uint8_t* record);
+
+// True while a read or write is under way on this thread. A call to an
+// out-of-process server lets COM dispatch messages sent meanwhile: whatever
+// such a message would do with the firmware must wait until this is false.
+bool IsFirmwareCallOutstanding();

@@ -2,8 +2,10 @@
 
 #include <oleauto.h>
 
+#include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "casl_command.h"
 #include "com_object.h"
@@ -61,6 +63,21 @@ std::string DescribeArray(const VARIANT& value)
     return text;
 }
 
+// An out-of-process server's caller has COM dispatch messages that other
+// threads send while the call is outstanding: "casl.read.send=<window>
+// <message> <wParam> [Policy]" makes the next read send that message (with
+// lParam L"Policy" when asked) before it returns. Taken once.
+void SendDuringCall(const std::string& notice)
+{
+    unsigned long window = 0, message = 0, wParam = 0;
+    char area[16] = "";
+    if (notice.empty() || std::sscanf(notice.c_str(), "%lu %lu %lu %15s", &window, &message, &wParam, area) < 3)
+        return;
+    static const wchar_t kPolicy[] = L"Policy";
+    SendMessageW(reinterpret_cast<HWND>(static_cast<ULONG_PTR>(window)), message, wParam,
+                 std::strcmp(area, "Policy") == 0 ? reinterpret_cast<LPARAM>(kPolicy) : 0);
+}
+
 class CaslCommand final : public ICaslCommand, public IRunnableObject, private CountedObject {
 public:
     // IUnknown
@@ -89,12 +106,19 @@ public:
     // ICaslCommand
     STDMETHODIMP ReadProperty(BSTR name, VARIANT* value) override
     {
-        MachineLock lock;
-        Machine machine = Machine::Load();
-        machine.Increment("casl.read");
-        machine.Set("last.casl.apartment", ApartmentName());
-        HRESULT hr = Read(machine, name, value);
-        machine.Save();
+        HRESULT hr = S_OK;
+        std::string notice;
+        {
+            MachineLock lock;
+            Machine machine = Machine::Load();
+            machine.Increment("casl.read");
+            machine.Set("last.casl.apartment", ApartmentName());
+            hr = Read(machine, name, value);
+            notice = machine.Get("casl.read.send");
+            machine.Erase("casl.read.send");
+            machine.Save();
+        }
+        SendDuringCall(notice);
         return hr;
     }
 

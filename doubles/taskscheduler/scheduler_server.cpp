@@ -30,6 +30,7 @@ const HRESULT kFileNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);     // 0
 const HRESULT kAlreadyExists = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);    // 0x800700B7
 const HRESULT kNotEmpty = HRESULT_FROM_WIN32(ERROR_DIR_NOT_EMPTY);          // 0x80070091
 const HRESULT kNotConnected = HRESULT_FROM_WIN32(ERROR_ONLY_IF_CONNECTED);  // 0x800704E3
+const LONG kTaskRunUseSessionId = 0x4; // TASK_RUN_USE_SESSION_ID, missing from MinGW's taskschd.h
 
 std::string Utf8(const wchar_t* text)
 {
@@ -567,6 +568,64 @@ private:
     SharedDefinition data_;
 };
 
+// Starts the task's first action as the service would, in this (the only)
+// session, after the documented checks: a session id of 0 or less with
+// TASK_RUN_USE_SESSION_ID is an invalid argument; a task that may not be
+// started on demand, or is disabled, returns S_OK without running. No
+// IRunningTask is handed out. Each call is recorded as
+// "last.ts.run.<n>=<path>|flags=..|session=..|user=..|<what happened>".
+HRESULT RunTaskAction(const std::string& path, const VARIANT& params, LONG flags, LONG session, BSTR user,
+                      IRunningTask** running)
+{
+    if (running)
+        *running = nullptr;
+    if (HRESULT failure = Step("RegisteredTask.RunEx", Wide(path).c_str()))
+        return failure;
+    const bool useSession = (flags & kTaskRunUseSessionId) != 0;
+    Machine machine = Machine::Load();
+    if (!TaskExists(machine, path))
+        return kFileNotFound;
+    const Properties task = TaskProperties(machine, path);
+    auto property = [&task](const char* name, const char* fallback) {
+        auto found = task.find(name);
+        return found == task.end() ? std::string(fallback) : found->second;
+    };
+    std::string outcome;
+    HRESULT hr = S_OK;
+    if (useSession && session <= 0) {
+        outcome = "invalid session";
+        hr = E_INVALIDARG;
+    } else if (params.vt != VT_EMPTY && params.vt != VT_NULL) {
+        outcome = "parameters not supported by the double";
+        hr = E_INVALIDARG;
+    } else if (std::strtol(property("settings.AllowDemandStart", "-1").c_str(), nullptr, 10) == 0 ||
+               std::strtol(property("settings.Enabled", "-1").c_str(), nullptr, 10) == 0) {
+        outcome = "not run";
+    } else {
+        std::wstring program = Wide(property("action.1.Path", ""));
+        std::wstring commandLine = L"\"" + program + L"\" " + Wide(property("action.1.Arguments", ""));
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION started = {};
+        if (CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                           &started)) {
+            CloseHandle(started.hThread);
+            CloseHandle(started.hProcess);
+            outcome = "started";
+        } else {
+            hr = HRESULT_FROM_WIN32(GetLastError());
+            outcome = "start failed";
+        }
+    }
+    const long count = machine.Counter("ts.run") + 1;
+    machine.Increment("ts.run");
+    machine.Set("last.ts.run." + std::to_string(count), path + "|flags=" + std::to_string(flags) +
+                                                        "|session=" + std::to_string(session) +
+                                                        "|user=" + TextOrNull(user) + "|" + outcome);
+    machine.Save();
+    return hr;
+}
+
 class RegisteredTask final : public Dispatch<IRegisteredTask> {
 public:
     explicit RegisteredTask(std::string path) : Dispatch(IID_IRegisteredTask), path_(std::move(path)) {}
@@ -585,8 +644,14 @@ public:
     }
     STDMETHODIMP get_Enabled(VARIANT_BOOL*) override { return E_NOTIMPL; }
     STDMETHODIMP put_Enabled(VARIANT_BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP Run(VARIANT, IRunningTask**) override { return E_NOTIMPL; }
-    STDMETHODIMP RunEx(VARIANT, LONG, LONG, BSTR, IRunningTask**) override { return E_NOTIMPL; }
+    STDMETHODIMP Run(VARIANT params, IRunningTask** running) override
+    {
+        return RunEx(params, 0, 0, nullptr, running);
+    }
+    STDMETHODIMP RunEx(VARIANT params, LONG flags, LONG session, BSTR user, IRunningTask** running) override
+    {
+        return RunTaskAction(path_, params, flags, session, user, running);
+    }
     STDMETHODIMP GetInstances(LONG, IRunningTaskCollection**) override { return E_NOTIMPL; }
     STDMETHODIMP get_LastRunTime(DATE*) override { return E_NOTIMPL; }
     STDMETHODIMP get_LastTaskResult(LONG*) override { return E_NOTIMPL; }

@@ -219,6 +219,12 @@ protected:
         expect(DumpRegistryTree(HKEY_LOCAL_MACHINE, kItemClassKey).empty(), "the Control Panel class is left");
         expect(!RegistryKeyExists(HKEY_LOCAL_MACHINE, kItemNamespaceKey), "the Control Panel item is left");
         expect(SchedulerState().empty(), "a task or folder is left");
+        HKEY maker = nullptr;
+        expect(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quellmark", 0, KEY_READ | KEY_WOW64_64KEY, &maker) !=
+                   ERROR_SUCCESS,
+               "the end request's key is left");
+        if (maker)
+            RegCloseKey(maker);
         return nothing;
     }
 };
@@ -585,4 +591,51 @@ TEST_F(PackageTest, ASignedProgramIsTrustedAndNotWhenChanged)
     for (const Case& c : cases)
         EXPECT_EQ(Hex(c.expected), Hex(VerifyTrust(c.path))) << c.what;
     EXPECT_TRUE(DeleteFileW(tampered.c_str()));
+}
+
+// A fleet tool upgrades silently while a user works: the tray program ends on
+// the end request, the upgrade ends with 0 (no file left for a restart), and
+// the logon task, run for the user's session, brings the new one back with
+// its icon. A silent removal then leaves none.
+TEST_F(PackageTest, ASilentUpgradeBringsTheTrayProgramBackAndARemovalLeavesNone)
+{
+    SetRecord({0x01, 0x01, 0x00, 0x00});
+    ASSERT_EQ(0u, Msiexec(Install(KV_OLD_MSI, L"/qn")).exitCode);
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    RunningProgram old(InstallFolder() + L"\\Kelvane.exe", L"/byrunkey");
+    HWND before = WaitForWindow(L"VornKelvane", nullptr, 20000);
+    ASSERT_NE(nullptr, before);
+    DWORD oldProcess = 0;
+    GetWindowThreadProcessId(before, &oldProcess);
+    const std::wstring msiexecLog = ProgramFilesFolder() + L"\\..\\kelvane-upgrade.log";
+
+    ProgramRun upgrade = Msiexec(Install(KV_MSI, L"/qn /l*v " + Quoted(msiexecLog)));
+
+    EXPECT_EQ(0u, upgrade.exitCode) << "3010 would mean a file left for a restart";
+    EXPECT_EQ(0, old.WaitForExit(5000)) << "the old tray program still runs";
+    const std::vector<std::string> log = ReadLogMessages();
+    EXPECT_EQ("EndRequested(): An installation of Vorn Kelvane asked every session's Kelvane to end.\n",
+              log.empty() ? "<empty log>" : log.front());
+    const std::string msiexecText = ReadFileBytes(msiexecLog);
+    const std::string endedLine = "EndRunningKelvane(): Kelvane.exe (process " + std::to_string(oldProcess) +
+                                  ", session " + std::to_string(session) + ") ended on the end request.";
+    EXPECT_NE(std::string::npos, msiexecText.find(endedLine)) << endedLine;
+    EXPECT_EQ(std::string(kTaskPath) + "|flags=4|session=" + std::to_string(session) + "|user=<null>|started",
+              Machine().Get("last.ts.run.1"));
+    EXPECT_EQ("", Machine().Get("last.ts.run.2")) << "started twice";
+    HWND after = WaitForWindow(L"VornKelvane", nullptr, 20000);
+    ASSERT_NE(nullptr, after) << "no tray program after the upgrade (its icon comes with its window)";
+    DWORD newProcess = 0;
+    GetWindowThreadProcessId(after, &newProcess);
+    EXPECT_NE(oldProcess, newProcess);
+    ScopedKernelHandle restarted(OpenProcess(SYNCHRONIZE, FALSE, newProcess));
+    DeleteFileW(msiexecLog.c_str());
+
+    std::vector<std::wstring> products = InstalledProducts();
+    ASSERT_EQ(1u, products.size());
+    EXPECT_EQ(0u, Msiexec(L"/x " + products[0] + L" /qn").exitCode);
+    EXPECT_EQ(DWORD(WAIT_OBJECT_0), WaitForSingleObject(restarted.Get(), 5000)) << "the tray program outlived its removal";
+    EXPECT_EQ(nullptr, FindWindowW(L"VornKelvane", nullptr));
+    EXPECT_TRUE(NothingOfTheProduct());
 }

@@ -117,6 +117,9 @@ void ResetProductFootprint()
     RemoveControlPanelKeys(KEY_WOW64_64KEY);
     RemoveControlPanelKeys(KEY_WOW64_32KEY);
     RemovePolicyKey();
+    // The key of the installer's end request.
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quellmark\\Vorn Kelvane", KEY_WOW64_64KEY, 0);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quellmark", KEY_WOW64_64KEY, 0);
     // The scheduler double keeps its folders and tasks in the machine file.
     DeleteFileW(simfw::MachineFilePath().c_str());
     simfw::RegisterCaslProgId();
