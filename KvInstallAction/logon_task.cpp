@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "logon_task_names.h"
 #include "logon_trigger.h"
 #include "scoped_com.h"
 #include "setup_log.h"
@@ -15,16 +16,11 @@
 
 namespace {
 
-const CLSID kTaskScheduler = {
-    0x0F87369F, 0xA4E5, 0x4CFC, {0xBD, 0x3E, 0x73, 0xE6, 0x15, 0x45, 0x72, 0xDD}};
-const IID kIidTaskService = {
-    0x2FABA4C7, 0x4DA9, 0x4013, {0x96, 0x97, 0x20, 0xCC, 0x3F, 0xD4, 0x0F, 0x85}};
 const IID kIidExecAction = {
     0x4C3D624D, 0xFD6B, 0x49A3, {0xB9, 0xB7, 0x09, 0xCB, 0x3C, 0xD3, 0xF0, 0x47}};
 
 const wchar_t kMakerFolder[] = L"Quellmark";
 const wchar_t kProductFolder[] = L"Vorn Kelvane";
-const wchar_t kTaskName[] = L"Vorn Kelvane Start at Logon";
 const wchar_t kUsersGroupSid[] = L"S-1-5-32-545";
 const wchar_t kPolicyTaskName[] = L"Vorn Kelvane Apply Policy";
 const wchar_t kLocalSystemSid[] = L"S-1-5-18";
@@ -117,7 +113,8 @@ int AddTaskScheduler()
     HRESULT pathStatus = BuildExecutablePath(executable);
 
     ComPtr<ITaskService> service;
-    hr = CoCreateInstance(kTaskScheduler, nullptr, CLSCTX_INPROC_SERVER, kIidTaskService, service.PutVoid());
+    hr = CoCreateInstance(kTaskSchedulerClass, nullptr, CLSCTX_INPROC_SERVER, kTaskServiceInterface,
+                          service.PutVoid());
     if (FAILED(hr))
         return Fail("AddTaskScheduler(): Failed to create an instance of ITaskService (%x)", hr);
     {
@@ -145,7 +142,7 @@ int AddTaskScheduler()
         return Fail("AddTaskScheduler(): Cannot create Vorn Task Sub Folder (%x)", hr);
 
     // Removes the task of an earlier install, if there is one.
-    product->DeleteTask(ScopedBstr(kTaskName).Get(), 0);
+    product->DeleteTask(ScopedBstr(kLogonTaskName).Get(), 0);
 
     ComPtr<ITaskDefinition> definition;
     hr = service->NewTask(0, definition.Put());
@@ -257,7 +254,7 @@ int AddTaskScheduler()
         user.Get()->bstrVal = SysAllocString(kUsersGroupSid);
         sddl.Get()->vt = VT_BSTR;
         sddl.Get()->bstrVal = SysAllocString(L"");
-        hr = product->RegisterTaskDefinition(ScopedBstr(kTaskName).Get(), definition.Get(),
+        hr = product->RegisterTaskDefinition(ScopedBstr(kLogonTaskName).Get(), definition.Get(),
                                              TASK_CREATE_OR_UPDATE, *user, *password, TASK_LOGON_GROUP,
                                              *sddl, registered.Put());
     }
@@ -278,7 +275,8 @@ int DeleteTaskScheduler()
         return Fail("DeleteTaskScheduler(): CoInitialSecurity failed failed (%x)\n", hr);
 
     ComPtr<ITaskService> service;
-    hr = CoCreateInstance(kTaskScheduler, nullptr, CLSCTX_INPROC_SERVER, kIidTaskService, service.PutVoid());
+    hr = CoCreateInstance(kTaskSchedulerClass, nullptr, CLSCTX_INPROC_SERVER, kTaskServiceInterface,
+                          service.PutVoid());
     if (FAILED(hr))
         return Fail("DeleteTaskScheduler(): Failed to create an instance of ITaskService (%x)", hr);
     {
@@ -301,7 +299,7 @@ int DeleteTaskScheduler()
     if (FAILED(maker->GetFolder(ScopedBstr(kProductFolder).Get(), product.Put())))
         return 0;
 
-    product->DeleteTask(ScopedBstr(kTaskName).Get(), 0);
+    product->DeleteTask(ScopedBstr(kLogonTaskName).Get(), 0);
     product->DeleteTask(ScopedBstr(kPolicyTaskName).Get(), 0);
 
     LONG tasks = 0, folders = 0;
@@ -448,7 +446,8 @@ int AddPolicyTask()
         return FailPolicyStep("CoInitializeSecurity", hr);
 
     ComPtr<ITaskService> service;
-    hr = CoCreateInstance(kTaskScheduler, nullptr, CLSCTX_INPROC_SERVER, kIidTaskService, service.PutVoid());
+    hr = CoCreateInstance(kTaskSchedulerClass, nullptr, CLSCTX_INPROC_SERVER, kTaskServiceInterface,
+                          service.PutVoid());
     if (FAILED(hr))
         return FailPolicyStep("CoCreateInstance", hr);
     {
