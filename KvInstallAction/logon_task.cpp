@@ -470,8 +470,8 @@ int AddPolicyTask()
     if (FAILED(hr))
         return FailPolicyStep("NewTask", hr);
     const char* step = "";
-    if (FAILED(hr = PutPolicySettings(definition.Get(), step)) || FAILED(hr = PutPolicyTriggers(definition.Get(), step)) ||
-        FAILED(hr = PutPolicyAction(definition.Get(), step)))
+    if (FAILED(hr = PutPolicySettings(definition.Get(), step)) ||
+        FAILED(hr = PutPolicyTriggers(definition.Get(), step)) || FAILED(hr = PutPolicyAction(definition.Get(), step)))
         return FailPolicyStep(step, hr);
 
     ComPtr<IRegisteredTask> registered;
