@@ -115,6 +115,18 @@ DWORD WINAPI RunBusyFirstInstance(void* busy)
     return 0;
 }
 
+// The bound the program asks for is recorded; the wait itself is cut short.
+ImportHook* sendTimeoutHook = nullptr;
+std::vector<std::string> sendTimeouts;
+
+LRESULT WINAPI QuickSendMessageTimeout(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT flags,
+                                       UINT timeout, PDWORD_PTR result)
+{
+    sendTimeouts.push_back(std::to_string(flags) + " " + std::to_string(timeout));
+    return sendTimeoutHook->Original<decltype(&SendMessageTimeoutW)>()(window, message, wParam, lParam, flags, 50,
+                                                                        result);
+}
+
 } // namespace
 
 TEST_F(StartupTest, SecondInstanceEndsWhenTheFirstDoesNotAnswer)
@@ -125,6 +137,10 @@ TEST_F(StartupTest, SecondInstanceEndsWhenTheFirstDoesNotAnswer)
         Sleep(20);
     ASSERT_TRUE(FindWindowW(kControllerClass, L"Vorn Kelvane") != nullptr);
 
+    ImportHook hook("user32.dll", "SendMessageTimeoutW", reinterpret_cast<const void*>(&QuickSendMessageTimeout));
+    ASSERT_TRUE(hook.Installed());
+    sendTimeoutHook = &hook;
+    sendTimeouts.clear();
     const DWORD started = GetTickCount();
     EXPECT_EQ(0, RunKelvane(app.instance, L""));
     const DWORD took = GetTickCount() - started;
@@ -132,7 +148,9 @@ TEST_F(StartupTest, SecondInstanceEndsWhenTheFirstDoesNotAnswer)
     WaitForSingleObject(thread.Get(), 20000);
     UnregisterClassW(kControllerClass, app.instance);
 
-    EXPECT_GT(8000u, took) << "a few seconds, not until the first instance answers";
+    EXPECT_EQ(std::vector<std::string>{std::to_string(SMTO_ABORTIFHUNG) + " 5000"}, sendTimeouts)
+        << "flags and bound of the one call";
+    EXPECT_GT(3000u, took) << "the bounded call, not until the first instance answers";
     EXPECT_EQ(Lines{"RunKelvane(): The running instance did not answer within 5000 ms, error 1460\n"},
               ReadLogMessages());
 }

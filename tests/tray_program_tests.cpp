@@ -260,22 +260,6 @@ TEST_F(TrayProgramTest, TaskbarRestartAddsTheIconAgain)
     EXPECT_EQ(Lines{kWineUnregisterLine}, ReadLogMessages());
 }
 
-TEST_F(TrayProgramTest, FirmwareAnsweringOnTheSecondTry)
-{
-    Inject("casl.read", static_cast<HRESULT>(0x8004CAFE), 1);
-
-    RunningProgram program(KelvaneExe(), L"/byrunkey");
-    HWND window = StartAndFindWindow(program);
-
-    EXPECT_EQ((Lines{"GetThermalControl(): Get ThermalDiags.ThermalControl Failed 0x8004CAFE\n",
-                     "WM_CREATE: InitThermalControl() failed.\n",
-                     "WM_CREATE: InitThermalControl() succeeded after 1 time(s) of retry\n"}),
-              ReadLogMessages());
-    if (window)
-        PostMessageW(window, WM_COMMAND, ID_HIDE, 0);
-    EXPECT_EQ(0, program.WaitForExit(10000));
-}
-
 TEST_F(TrayProgramTest, ResumePutsTheSavedModeBackIntoTheFirmware)
 {
     WriteSettingsFile("autostart=on\r\nmode=on\r\n");
