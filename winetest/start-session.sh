@@ -103,6 +103,16 @@ start_wine() {
     for dll in "${double_dlls[@]}"; do
         timeout 60 wine regsvr32 /s "$(winepath -w "$dll")"
     done
+
+    # Wine ends the desktop process about a second after the last program
+    # that uses it; the next program starts it again and hands it its own
+    # output handles, which CTest then waits on (a second for every test
+    # that opens a window). A keeper holds the desktop for the whole run.
+    if [ -n "${KV_SESSION_KEEPER:-}" ] &&
+        ! { [ -f "$KV_LANE_DIR/keeper.pid" ] && kill -0 "$(cat "$KV_LANE_DIR/keeper.pid")" 2>/dev/null; }; then
+        timeout 7200 wine "$KV_SESSION_KEEPER" </dev/null >/dev/null 2>&1 &
+        echo $! >"$KV_LANE_DIR/keeper.pid"
+    fi
 }
 
 # Wine's session processes outlive this script: none of them may hold on to

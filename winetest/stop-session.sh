@@ -5,6 +5,7 @@ stop_lane() {
     export KV_LANE=$1
     source "$winetest_dir/wine-env.sh"
     timeout 30 wineserver -k 2>/dev/null || true
+    rm -f "$KV_LANE_DIR/keeper.pid"
     if [ -f "$KV_LANE_DIR/xvfb.pid" ]; then
         kill "$(cat "$KV_LANE_DIR/xvfb.pid")" 2>/dev/null || true
         rm -f "$KV_LANE_DIR/xvfb.pid" "$KV_LANE_DIR/display"
