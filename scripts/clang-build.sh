@@ -17,4 +17,4 @@ cmake --build "$clang_build" --parallel "$(nproc)"
 echo "clang build: $(($(date +%s) - started)) s"
 
 cd "$clang_build"
-ctest --output-on-failure --timeout 300 -R '^TrayProgramTest\.'
+ctest --output-on-failure --timeout 300 -j2 -R '^TrayProgramTest\.'

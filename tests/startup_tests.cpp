@@ -8,6 +8,7 @@
 
 #include "app_state.h"
 #include "cooling_mode.h"
+#include "footprint.h"
 #include "import_hook.h"
 #include "log_reader.h"
 #include "scoped_win32.h"
@@ -115,6 +116,18 @@ DWORD WINAPI RunBusyFirstInstance(void* busy)
     return 0;
 }
 
+// The bound the program asks for is recorded; the wait itself is cut short.
+ImportHook* sendTimeoutHook = nullptr;
+std::vector<std::string> sendTimeouts;
+
+LRESULT WINAPI QuickSendMessageTimeout(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT flags,
+                                       UINT timeout, PDWORD_PTR result)
+{
+    sendTimeouts.push_back(std::to_string(flags) + " " + std::to_string(timeout));
+    return sendTimeoutHook->Original<decltype(&SendMessageTimeoutW)>()(window, message, wParam, lParam, flags, 50,
+                                                                        result);
+}
+
 } // namespace
 
 TEST_F(StartupTest, SecondInstanceEndsWhenTheFirstDoesNotAnswer)
@@ -125,6 +138,10 @@ TEST_F(StartupTest, SecondInstanceEndsWhenTheFirstDoesNotAnswer)
         Sleep(20);
     ASSERT_TRUE(FindWindowW(kControllerClass, L"Vorn Kelvane") != nullptr);
 
+    ImportHook hook("user32.dll", "SendMessageTimeoutW", reinterpret_cast<const void*>(&QuickSendMessageTimeout));
+    ASSERT_TRUE(hook.Installed());
+    sendTimeoutHook = &hook;
+    sendTimeouts.clear();
     const DWORD started = GetTickCount();
     EXPECT_EQ(0, RunKelvane(app.instance, L""));
     const DWORD took = GetTickCount() - started;
@@ -132,7 +149,9 @@ TEST_F(StartupTest, SecondInstanceEndsWhenTheFirstDoesNotAnswer)
     WaitForSingleObject(thread.Get(), 20000);
     UnregisterClassW(kControllerClass, app.instance);
 
-    EXPECT_GT(8000u, took) << "a few seconds, not until the first instance answers";
+    EXPECT_EQ(std::vector<std::string>{std::to_string(SMTO_ABORTIFHUNG) + " 5000"}, sendTimeouts)
+        << "flags and bound of the one call";
+    EXPECT_GT(3000u, took) << "the bounded call, not until the first instance answers";
     EXPECT_EQ(Lines{"RunKelvane(): The running instance did not answer within 5000 ms, error 1460\n"},
               ReadLogMessages());
 }
@@ -188,118 +207,67 @@ TEST_F(StartupTest, StartedAtLogonWithoutTheIconAppliesTheSavedMode)
     EXPECT_EQ(Lines{}, ReadLogMessages());
 }
 
-TEST_F(StartupTest, SettingsMatchingTheFirmwareAreLeftAlone)
+// The settings file and the firmware brought in line at start-up (the
+// install folder's defaults for a first start) and on a reconnect (On).
+TEST_F(StartupTest, ApplyProfileBringsFileAndFirmwareInLine)
 {
-    StartWithRecord({0x01, 0x01, 0x00, 0x00});
-    WriteSettingsFile("autostart=off\nmode=on\n");
-
-    ApplyProfile(InstallDefaults);
-
-    EXPECT_EQ(0, app.showAtStartup);
-    EXPECT_EQ(0, Counter("casl.write"));
-    EXPECT_EQ("autostart=off\nmode=on\n", ReadSettingsFile());
-}
-
-TEST_F(StartupTest, MissingAutostartIsOnAndRewritten)
-{
-    StartWithRecord({0x01, 0x01, 0x00, 0x00});
-    WriteSettingsFile("mode=off\n");
-
-    ApplyProfile(InstallDefaults);
-
-    EXPECT_EQ(1, app.showAtStartup);
-    EXPECT_EQ(Off, GetKelvaneMode());
-    EXPECT_EQ("01 00 00 00", FirmwareRecord());
-    EXPECT_EQ("autostart=on\r\nmode=off\r\n", ReadSettingsFile());
-
-    // The same with the mode already in force: only the file changes.
-    WriteSettingsFile("mode=off\n");
-    ApplyProfile(InstallDefaults);
-    EXPECT_EQ(1, Counter("casl.write"));
-    EXPECT_EQ("autostart=on\r\nmode=off\r\n", ReadSettingsFile());
-}
-
-TEST_F(StartupTest, EmptySettingsWriteModeOn)
-{
-    // The install folder's default is for a missing file only: an empty
-    // file is the user's, and means On.
-    WriteDefaultSettingsFile("autostart=off\nmode=off\n");
+    const char kOffOff[] = "autostart=off\nmode=off\n";
     struct Case {
-        const char* settings; // nullptr: no per-user file
-        const char* record;
+        const char* name;
+        const char* defaults; // the install folder's file; nullptr: none
+        const char* settings; // the user's file; nullptr: none
+        uint8_t mode;         // the firmware's mode byte before
+        bool failingWrite;
+        ProfileFallback fallback;
+        int showAfter;
+        const char* recordAfter;
+        int writes;
         const char* settingsAfter;
     };
     const Case cases[] = {
-        {"", "01 01 00 00", "autostart=on\r\nmode=on\r\n"},
-        {nullptr, "01 00 00 00", "autostart=off\r\nmode=off\r\n"},
+        {"matching the firmware", nullptr, "autostart=off\nmode=on\n", 1, false, InstallDefaults, 0, "01 01 00 00", 0,
+         "autostart=off\nmode=on\n"},
+        {"no autostart", nullptr, "mode=off\n", 1, false, InstallDefaults, 1, "01 00 00 00", 1,
+         "autostart=on\r\nmode=off\r\n"},
+        {"no autostart, mode in force", nullptr, "mode=off\n", 0, false, InstallDefaults, 1, "01 00 00 00", 0,
+         "autostart=on\r\nmode=off\r\n"},
+        // The install folder's default is for a missing file only: an empty
+        // file is the user's, and means On.
+        {"empty file", kOffOff, "", 0, false, InstallDefaults, 1, "01 01 00 00", 1, "autostart=on\r\nmode=on\r\n"},
+        {"first start, no defaults", nullptr, nullptr, 1, false, InstallDefaults, 1, "01 01 00 00", 1,
+         "autostart=on\r\nmode=on\r\n"},
+        {"first start, defaults file", kOffOff, nullptr, 1, false, InstallDefaults, 0, "01 00 00 00", 1,
+         "autostart=off\r\nmode=off\r\n"},
+        {"first start, defaults in force", kOffOff, nullptr, 0, false, InstallDefaults, 0, "01 00 00 00", 1,
+         "autostart=off\r\nmode=off\r\n"},
+        {"failed write, empty file", nullptr, "", 0, true, InstallDefaults, 1, "01 00 00 00", 1,
+         "autostart=on\r\nmode=off\r\n"},
+        {"failed write, the other mode", nullptr, "autostart=off\nmode=on\n", 0, true, InstallDefaults, 0,
+         "01 00 00 00", 1, "autostart=off\r\nmode=off\r\n"},
+        // The install folder's default is for the first start only.
+        {"reconnect, no file", kOffOff, nullptr, 0, false, BuiltInOn, 1, "01 01 00 00", 1,
+         "autostart=on\r\nmode=on\r\n"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.settings ? "empty file" : "no file");
-        StartWithRecord({0x01, 0x00, 0x00, 0x00});
-        DeleteFileW(SettingsFilePath().c_str());
+        SCOPED_TRACE(c.name);
+        ResetProductFootprint();
+        if (c.defaults)
+            WriteDefaultSettingsFile(c.defaults);
+        StartWithRecord({0x01, c.mode, 0x00, 0x00});
         if (c.settings)
             WriteSettingsFile(c.settings);
+        if (c.failingWrite)
+            Inject("casl.write", kServerFault);
+        app.showAtStartup = 0;
 
-        ApplyProfile(InstallDefaults);
+        ApplyProfile(c.fallback);
 
-        EXPECT_EQ(c.record, FirmwareRecord());
+        EXPECT_EQ(c.showAfter, app.showAtStartup);
+        EXPECT_EQ(c.recordAfter, FirmwareRecord());
+        EXPECT_EQ(c.recordAfter[4] == '1' ? On : Off, GetKelvaneMode());
+        EXPECT_EQ(c.writes, Counter("casl.write"));
         EXPECT_EQ(c.settingsAfter, ReadSettingsFile());
     }
-}
-
-TEST_F(StartupTest, FailedFirmwareWriteLeavesTheFileWithTheFirmwaresMode)
-{
-    StartWithRecord({0x01, 0x00, 0x00, 0x00});
-    Inject("casl.write", kServerFault);
-
-    WriteSettingsFile("");
-    ApplyProfile(InstallDefaults);
-    EXPECT_EQ("autostart=on\r\nmode=off\r\n", ReadSettingsFile()) << "empty file";
-
-    WriteSettingsFile("autostart=off\nmode=on\n");
-    ApplyProfile(InstallDefaults);
-    EXPECT_EQ("autostart=off\r\nmode=off\r\n", ReadSettingsFile()) << "file asking for the other mode";
-
-    EXPECT_EQ(Off, GetKelvaneMode());
-    EXPECT_EQ("01 00 00 00", FirmwareRecord());
-}
-
-TEST_F(StartupTest, FirstStartTakesTheInstallDefaults)
-{
-    StartWithRecord({0x01, 0x01, 0x00, 0x00});
-
-    ApplyProfile(InstallDefaults);
-
-    EXPECT_EQ(1, app.showAtStartup);
-    EXPECT_EQ(On, GetKelvaneMode());
-    EXPECT_EQ(1, Counter("casl.write")) << "the default mode is written whatever the firmware holds";
-    EXPECT_EQ("autostart=on\r\nmode=on\r\n", ReadSettingsFile());
-}
-
-TEST_F(StartupTest, FirstStartTakesTheInstallFoldersDefaultFile)
-{
-    WriteDefaultSettingsFile("autostart=off\nmode=off\n");
-    StartWithRecord({0x01, 0x01, 0x00, 0x00});
-
-    ApplyProfile(InstallDefaults);
-
-    EXPECT_EQ(0, app.showAtStartup);
-    EXPECT_EQ("01 00 00 00", FirmwareRecord());
-    EXPECT_EQ("autostart=off\r\nmode=off\r\n", ReadSettingsFile());
-}
-
-TEST_F(StartupTest, ReconnectWithoutSettingsTurnsOn)
-{
-    // The install folder's default is for the first start only.
-    WriteDefaultSettingsFile("autostart=off\nmode=off\n");
-    StartWithRecord({0x01, 0x00, 0x00, 0x00});
-    app.showAtStartup = 0;
-
-    ApplyProfile(BuiltInOn);
-
-    EXPECT_EQ(1, app.showAtStartup);
-    EXPECT_EQ("01 01 00 00", FirmwareRecord());
-    EXPECT_EQ("autostart=on\r\nmode=on\r\n", ReadSettingsFile());
 }
 
 namespace {

@@ -34,10 +34,10 @@ program=$!
 panel="150x130+0+0"
 check "the panel opens at the top left" kv_wait 20 kv_has_window "$panel"
 check "the icon is added" kv_wait 10 kv_tray_icons_are $((icons_before + 1))
-# The panel closes itself after 5.5 s without a press: open it afresh.
-check "the panel closes itself" kv_wait 10 kv_no_window "$panel"
-kv_post_command 40001
-check "the panel opens again" kv_wait 10 kv_has_window "$panel"
+# The panel closes itself 5.5 s after it opened unless pressed first (its
+# timer is checked in mode_panel_tests): a closed panel is opened again.
+kv_no_window "$panel" && kv_post_command 40001
+check "the panel is open" kv_wait 10 kv_has_window "$panel"
 
 # Radio rectangles of the default layout; the panel sits at (0, 0).
 kv_click 100 80
