@@ -124,7 +124,7 @@ ConsoleRun RunKelvanectl(const std::wstring& arguments)
     CloseHandle(outWrite);
     CloseHandle(errWrite);
     if (!started)
-        return {-1, "", "not started"};
+        return {-1, "", "not started, error " + std::to_string(GetLastError())};
     CloseHandle(info.hThread);
     ScopedKernelHandle process(info.hProcess);
     // Both pipes drained while the program runs, until it ends: a process it
