@@ -178,6 +178,13 @@ TEST_F(ControlPanelTest, AFailureAtEachStepLogsItsLineAndStopsTheLaterSteps)
 
 TEST_F(ControlPanelTest, RemovalTakesWhatExistsAfterAPartialRegistration)
 {
+    // The parent that Windows always has: a fresh prefix lacks it until
+    // something registers below it.
+    const wchar_t kNameSpace[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\ControlPanel\\NameSpace";
+    HKEY parent = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kNameSpace, 0, nullptr, 0,
+                                             KEY_READ | KEY_WOW64_64KEY, nullptr, &parent, nullptr));
+    RegCloseKey(parent);
     {
         createPlan = {2, 1};
         ImportHook hook("advapi32.dll", "RegCreateKeyExW", reinterpret_cast<const void*>(&FailingRegCreateKeyExW));
@@ -192,8 +199,7 @@ TEST_F(ControlPanelTest, RemovalTakesWhatExistsAfterAPartialRegistration)
     EXPECT_EQ(std::vector<std::string>{}, RegistrationDump());
     // The parents stay.
     EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID"));
-    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE,
-                                  L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\ControlPanel\\NameSpace"));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kNameSpace));
 
     // Again, with nothing left, and after a complete registration.
     RemoveControlPanelRegistration();
