@@ -5,9 +5,9 @@
 namespace {
 
 // Everyone may wait on it and release what they hold (SYNCHRONIZE and
-// MUTEX_MODIFY_STATE); LocalSystem and administrators have every right. Without this, the first user to make it
-// would deny every other session (a Global\ object takes its maker's
-// default DACL).
+// MUTEX_MODIFY_STATE); LocalSystem and administrators have every right.
+// Without this, the first user to make it would deny every other session (a
+// Global\ object takes its maker's default DACL).
 const wchar_t kFirmwareLockSddl[] = L"D:(A;;0x00100001;;;WD)(A;;GA;;;SY)(A;;GA;;;BA)";
 
 HANDLE OpenOrCreateLock()
