@@ -196,8 +196,8 @@ session() {
     echo "     kelvanectl status --json:"
     echo "       $status_json"
     step 05c-kelvanectl-status "kelvanectl status sees mode On, no policy, the cleared start-up flag and the running program" \
-        test "$status_text" = $'mode: on\npolicy: none\nshow icon at startup: no\ntray program: running' \
-        -a "$status_json" = '{"mode":"on","policy":null,"showIcon":false,"showIconPolicy":null,"trayRunning":true}'
+        test "$status_text" = $'mode: on\npolicy: none\nshow icon at startup: no\ntray program: running\ntray program sessions: 1' \
+        -a "$status_json" = '{"mode":"on","policy":null,"showIcon":false,"showIconPolicy":null,"trayRunning":true,"traySessions":[1]}'
     kelvanectl set off >/dev/null
     step 05d-kelvanectl-set "kelvanectl set off reaches the firmware and the settings file" \
         kv_wait 10 kv_settings_are "autostart=off" "mode=off"
