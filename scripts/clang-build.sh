@@ -17,4 +17,5 @@ cmake --build "$clang_build" --parallel "$(nproc)"
 echo "clang build: $(($(date +%s) - started)) s"
 
 cd "$clang_build"
-ctest --output-on-failure --timeout 300 -j2 -R '^TrayProgramTest\.'
+# A failed test runs once more, as in the test command.
+ctest --output-on-failure --timeout 300 -j2 --repeat until-pass:2 -R '^TrayProgramTest\.'
