@@ -74,12 +74,14 @@ adml_text() { xpath "$1" "string(//*[local-name()='string'][@id='$2'])"; }
 tables=$(ls "$here/../Kelvane/resources/strings"/*.rc)
 check "language folders" "$(for t in $tables; do echo "${folder_of[$(basename "$t" .rc)]:-?}"; done | sort | tr '\n' ' ')" \
     "$(find "$dir" -mindepth 1 -maxdepth 1 -type d -printf '%f\n' | sort | tr '\n' ' ')"
+english_ids=$(ids "$adml")
+english_presentations=$(presentations "$adml")
 for table in $tables; do
     folder=${folder_of[$(basename "$table" .rc)]:-}
     file=$dir/$folder/Kelvane.adml
     check "$folder schema" "" "$(xmllint --noout --schema "$here/policy_resources.xsd" "$file" 2>&1 | grep -v ' validates$')"
-    check "$folder string ids" "$(ids "$adml")" "$(ids "$file")"
-    check "$folder presentations" "$(presentations "$adml")" "$(presentations "$file")"
+    check "$folder string ids" "$english_ids" "$(ids "$file")"
+    check "$folder presentations" "$english_presentations" "$(presentations "$file")"
     check "$folder On" "$(rc_text "$table" IDS_MODE_ON)" "$(adml_text "$file" Mode_On)"
     check "$folder Off" "$(rc_text "$table" IDS_MODE_OFF)" "$(adml_text "$file" Mode_Off)"
     organization=$(rc_text "$table" IDS_SET_BY_ORGANIZATION)
