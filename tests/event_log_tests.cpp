@@ -32,16 +32,6 @@ std::string Narrow(const wchar_t* text)
     return bytes;
 }
 
-CallPlan fputsPlan;
-ImportHook* fputsHook;
-
-int __cdecl FailingFputs(const char* text, FILE* file)
-{
-    if (fputsPlan.NextCallFails())
-        return EOF;
-    return fputsHook->Original<int(__cdecl*)(const char*, FILE*)>()(text, file);
-}
-
 class EventLogTest : public TrayTest {
 protected:
     void SetUp() override

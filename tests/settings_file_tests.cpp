@@ -23,16 +23,6 @@ std::string Describe(const Profile& profile)
     return "autostart " + std::to_string(profile.autostart) + ", mode " + std::to_string(profile.mode);
 }
 
-CallPlan fputsPlan;
-ImportHook* fputsHook;
-
-int __cdecl FailingFputs(const char* text, FILE* file)
-{
-    if (fputsPlan.NextCallFails())
-        return EOF;
-    return fputsHook->Original<int(__cdecl*)(const char*, FILE*)>()(text, file);
-}
-
 std::wstring DefaultProfileFolder()
 {
     wchar_t path[MAX_PATH] = L"";

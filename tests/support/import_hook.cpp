@@ -59,3 +59,13 @@ ImportHook::ImportHook(ImportHook&& other) noexcept
 {
     other.slots_.clear();
 }
+
+CallPlan fputsPlan;
+ImportHook* fputsHook = nullptr;
+
+int __cdecl FailingFputs(const char* text, FILE* file)
+{
+    if (fputsPlan.NextCallFails())
+        return EOF;
+    return fputsHook->Original<int(__cdecl*)(const char*, FILE*)>()(text, file);
+}

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <vector>
 
 class ImportHook {
@@ -52,3 +53,10 @@ struct CallPlan {
         return call >= passing && call < passing + failing;
     }
 };
+
+// The CRT's fputs, failing as fputsPlan says, for the tests of the writers
+// of text files: hook "fputs" of msvcrt.dll with it and point fputsHook at
+// the hook.
+extern CallPlan fputsPlan;
+extern ImportHook* fputsHook;
+int __cdecl FailingFputs(const char* text, FILE* file);
